@@ -1,0 +1,80 @@
+// Reading PDT pictures: a 32-byte header whose signature holds "PDT10",
+// followed by an LZ77-style stream of 24-bit pixels.
+//
+// Buffers in, buffers out, failures as return values, no global state.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <vector>
+
+// The 32-byte file header, field by field as stored (little-endian on disk).
+struct PdtHeader {
+  std::array<char, 8> Signature{};
+  std::int32_t FileSize = 0;  // whole file in bytes, header included
+  std::int32_t Width = 0;
+  std::int32_t Height = 0;
+  std::array<std::uint8_t, 12> Reserved{};  // kept as read, not interpreted
+};
+
+// Width × Height pixels, each 0xFF000000 | R << 16 | G << 8 | B, so that the
+// little-endian bytes are B, G, R, 0xFF. After a load, row 0 is the bottom row.
+using PixelBuffer = std::vector<std::uint32_t>;
+
+// Why a load failed; Ok when it did not.
+enum class PdtStatus {
+  Ok,
+  CannotOpen,       // the file cannot be opened
+  CannotRead,       // a read error while reading it
+  HeaderTooShort,   // fewer than 32 bytes
+  NotPdt10,         // the signature does not hold "PDT10"
+  BadFileSize,      // FileSize leaves no payload (below 33)
+  BadDimensions,    // Width or Height below 1
+  TooLarge,         // Width × Height × 4 does not fit in a signed 32-bit integer
+  StreamTruncated,  // the stream ends before the picture is complete
+  CopyBeforeStart,  // a copy reaches back before the first pixel
+};
+
+namespace mdl_pdt {
+
+inline constexpr std::size_t kHeaderSize = 32;
+// The most pixels one payload byte can produce: a 2-byte copy token yields 16.
+inline constexpr std::size_t kMaxPixelsPerByte = 8;
+
+// A short phrase in plain words, e.g. "not a PDT10 file".
+const char* Describe(PdtStatus status);
+
+// Reads the 32 header bytes field by field (independent of the host's byte
+// order) and tests the signature. Fewer than 32 bytes: HeaderTooShort and
+// `header` untouched; otherwise `header` is overwritten whatever the result.
+PdtStatus ParseHeader(std::span<const std::uint8_t> bytes, PdtHeader& header);
+
+// Checks the header's sizes against a payload of `payload_bytes` bytes, before
+// anything is allocated: rejects pictures the payload cannot possibly fill.
+PdtStatus CheckHeader(const PdtHeader& header, std::size_t payload_bytes);
+
+// Expands `payload` into Width × Height pixels, top row first. `pixels` is
+// replaced; on failure it is left empty. Never reads or writes out of bounds.
+PdtStatus DecodeStream(std::span<const std::uint8_t> payload, std::int32_t width,
+                       std::int32_t height, PixelBuffer& pixels);
+
+// DecodeStream over the header's Width and Height; releases `payload` before
+// returning. `status`, when given, receives the reason.
+bool DecodePdt10(const PdtHeader& header, std::vector<std::uint8_t>& payload, PixelBuffer& pixels,
+                 PdtStatus* status = nullptr);
+
+// Reverses the row order in place: row 0 and row Height − 1 swap, and so on.
+void FlipRows(PixelBuffer& pixels, std::int32_t width, std::int32_t height);
+
+// Reads, decodes and flips a PDT file. On any failure `pixels` holds no
+// picture (left untouched when the header is rejected, emptied when the
+// stream is bad).
+PdtStatus LoadPdtFile(const std::filesystem::path& path, PdtHeader& header, PixelBuffer& pixels);
+
+// LoadPdtFile with a Boolean result: true when a picture was loaded.
+bool LoadPdt(const std::filesystem::path& path, PdtHeader& header, PixelBuffer& pixels);
+
+}  // namespace mdl_pdt

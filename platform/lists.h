@@ -1,0 +1,79 @@
+// The drive, directory and file lists the window walks through to a PDT file.
+#pragma once
+
+#include <QComboBox>
+#include <QListWidget>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+namespace platform {
+
+// Error number of a directory change to a drive that is not ready.
+inline constexpr int kErrDeviceUnavailable = 68;
+
+// The volumes offered as drives, and whether one can be entered. The window's
+// tests replace it to make a volume unavailable.
+class VolumeSource {
+ public:
+  virtual ~VolumeSource() = default;
+  // Mount points of the volumes that hold real files, "/" first.
+  virtual QStringList MountPoints() const;
+  // Whether the volume at `mount_point` is ready and readable.
+  virtual bool IsAvailable(const QString& mount_point) const;
+};
+
+// Drive list: one entry per volume, shown by its mount point.
+class DriveList : public QComboBox {
+  Q_OBJECT
+ public:
+  explicit DriveList(std::shared_ptr<const VolumeSource> volumes = nullptr,
+                     QWidget* parent = nullptr);
+  // Mount point of the current drive.
+  QString Drive() const;
+  // Makes the volume that holds `path` current (the deepest mount point that
+  // contains it). Does not raise Change.
+  void SetDriveFromPath(const QString& path);
+  const VolumeSource& Volumes() const;
+
+ signals:
+  // The user picked another drive.
+  void Change();
+};
+
+// Directory list: the chain of folders from the volume's root down to the
+// current folder, then the current folder's subfolders.
+class DirList : public QListWidget {
+  Q_OBJECT
+ public:
+  explicit DirList(std::shared_ptr<const VolumeSource> volumes = nullptr,
+                   QWidget* parent = nullptr);
+  QString Path() const;
+  // Moves to `path`; 0 on success, kErrDeviceUnavailable for a volume that is
+  // not available, another non-zero number for a folder that cannot be
+  // entered (the path then stays). Raises Change whenever the path changes.
+  int SetPath(const QString& path);
+
+ signals:
+  void Change();
+};
+
+// File list: the files of its path whose names match the pattern, without
+// regard to letter case, sorted by name.
+class FileList : public QListWidget {
+  Q_OBJECT
+ public:
+  explicit FileList(QWidget* parent = nullptr);
+  QString Path() const;
+  void SetPath(const QString& path);
+  QString Pattern() const;
+  void SetPattern(const QString& pattern);
+  // The selected file's name, empty when none is selected.
+  QString FileName() const;
+
+ signals:
+  // An entry was selected, by mouse or keyboard.
+  void Click();
+};
+
+}  // namespace platform

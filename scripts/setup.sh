@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Quillon needs to build, test and run; installs
+# only what is missing, so running it again is cheap. Needs root (or sudo).
+set -euo pipefail
+
+PACKAGES=(
+  # build
+  cmake g++ make pkg-config
+  # tests, benchmarks, fuzzing and sanitizers
+  libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+  # the viewer
+  qt6-base-dev libgl-dev fonts-ipafont-gothic
+  # running the real program on a virtual display
+  xvfb xauth x11-utils x11-apps xdotool
+)
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$pkg")
+done
+
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+SUDO=()
+if [[ $(id -u) -ne 0 ]]; then
+  command -v sudo >/dev/null || { echo "setup: need root to install: ${missing[*]}" >&2; exit 1; }
+  SUDO=(sudo)
+fi
+echo "setup: installing ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+"${SUDO[@]}" apt-get update -qq
+"${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
