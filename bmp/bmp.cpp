@@ -52,7 +52,7 @@ std::filesystem::path CreateTempBeside(const std::filesystem::path& target, std:
   const std::filesystem::path dir = target.parent_path();
   const std::string stem = "." + target.filename().string() + ".";
   for (int attempt = 0; attempt < 16; ++attempt) {
-    const std::filesystem::path candidate =
+    std::filesystem::path candidate =
         dir / (stem + std::to_string(rng() % 1000000000000ULL) + ".tmp");
     file = std::fopen(candidate.c_str(), "wbx");  // fails if the name exists
     if (file != nullptr) return candidate;
@@ -64,10 +64,11 @@ std::filesystem::path CreateTempBeside(const std::filesystem::path& target, std:
 
 }  // namespace
 
-std::array<std::uint8_t, kBmpHeadersSize> SerializeBmpHeaders(const BITMAPFILEHEADER& fh,
-                                                             const BITMAPINFO& info) {
+std::array<std::uint8_t, kBmpHeadersSize> SerializeBmpHeaders(const BITMAPFILEHEADER& file_header,
+                                                              const BITMAPINFO& info) {
   std::array<std::uint8_t, kBmpHeadersSize> bytes{};
   ByteWriter w(bytes.data());
+  const BITMAPFILEHEADER& fh = file_header;
   w.U16(fh.bfType);
   w.U32(fh.bfSize);
   w.U16(fh.bfReserved1);

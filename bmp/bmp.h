@@ -58,7 +58,7 @@ inline constexpr std::size_t kBmpHeadersSize = 58;
 
 // The 58 header bytes exactly as they stand at the start of the file.
 std::array<std::uint8_t, kBmpHeadersSize> SerializeBmpHeaders(const BITMAPFILEHEADER& file_header,
-                                                             const BITMAPINFO& info);
+                                                              const BITMAPINFO& info);
 
 // Fills Info's header from the picture's Width and Height (32 bits per pixel,
 // one plane, biSizeImage = Width × Height × 4); the other fields keep their values.

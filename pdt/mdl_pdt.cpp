@@ -23,7 +23,7 @@ std::uint32_t LiteralPixel(const std::uint8_t* p) {
 }
 
 // Longest a flag group can be: one flag byte and eight 3-byte literals.
-constexpr std::size_t kMaxGroupBytes = 1 + 8 * 3;
+constexpr std::size_t kMaxGroupBytes = std::size_t{1} + 8 * 3;
 // Most pixels a flag group can produce: eight 16-pixel copies.
 constexpr std::size_t kMaxGroupPixels = 8 * 16;
 
@@ -172,7 +172,8 @@ PdtStatus ParseHeader(std::span<const std::uint8_t> bytes, PdtHeader& header) {
 PdtStatus CheckHeader(const PdtHeader& header, std::size_t payload_bytes) {
   if (header.FileSize < static_cast<std::int32_t>(kHeaderSize) + 1) return PdtStatus::BadFileSize;
   if (header.Width < 1 || header.Height < 1) return PdtStatus::BadDimensions;
-  const auto pixels = static_cast<std::uint64_t>(header.Width) * static_cast<std::uint64_t>(header.Height);
+  const auto pixels =
+      static_cast<std::uint64_t>(header.Width) * static_cast<std::uint64_t>(header.Height);
   if (pixels * 4 > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
     return PdtStatus::TooLarge;
   }
@@ -230,8 +231,7 @@ PdtStatus LoadPdtFile(const std::filesystem::path& path, PdtHeader& header, Pixe
   std::array<std::uint8_t, kHeaderSize> head{};
   const long long got = ReadUpTo(file.get(), head.data(), head.size());
   if (got < 0) return PdtStatus::CannotRead;
-  PdtStatus status =
-      ParseHeader(std::span(head.data(), static_cast<std::size_t>(got)), header);
+  PdtStatus status = ParseHeader(std::span(head.data(), static_cast<std::size_t>(got)), header);
   if (status != PdtStatus::Ok) return status;
   if (header.FileSize < static_cast<std::int32_t>(kHeaderSize) + 1) return PdtStatus::BadFileSize;
 
