@@ -11,6 +11,19 @@ namespace platform {
 
 // Error number of a directory change to a drive that is not ready.
 inline constexpr int kErrDeviceUnavailable = 68;
+// Error number of a directory change to a folder that cannot be read.
+inline constexpr int kErrPathAccess = 75;
+// Error number of a directory change to a path that is no folder.
+inline constexpr int kErrPathNotFound = 76;
+
+// Mount points of the volumes that hold real files in a mount table in the
+// format of /proc/self/mounts, in table order without duplicates; pseudo file
+// systems (proc, sysfs, cgroups, tmpfs under /run and /dev, ...) are left out.
+QStringList ParseMountTable(const QString& table);
+
+// The deepest of `mount_points` that contains the absolute `path`, or an empty
+// string when none does.
+QString MountPointOf(const QStringList& mount_points, const QString& path);
 
 // The volumes offered as drives, and whether one can be entered. The window's
 // tests replace it to make a volume unavailable.
@@ -21,6 +34,8 @@ class VolumeSource {
   virtual QStringList MountPoints() const;
   // Whether the volume at `mount_point` is ready and readable.
   virtual bool IsAvailable(const QString& mount_point) const;
+  // Whether the folder `path` can be entered and listed.
+  virtual bool CanOpen(const QString& path) const;
 };
 
 // Drive list: one entry per volume, shown by its mount point.
@@ -39,6 +54,16 @@ class DriveList : public QComboBox {
  signals:
   // The user picked another drive.
   void Change();
+
+ protected:
+  // Reads the volumes again before the list opens, so new ones show up.
+  void showPopup() override;
+
+ private:
+  void Fill();
+
+  std::shared_ptr<const VolumeSource> volumes_;
+  bool filling_ = false;
 };
 
 // Directory list: the chain of folders from the volume's root down to the
@@ -53,9 +78,23 @@ class DirList : public QListWidget {
   // not available, another non-zero number for a folder that cannot be
   // entered (the path then stays). Raises Change whenever the path changes.
   int SetPath(const QString& path);
+  const VolumeSource& Volumes() const;
 
  signals:
   void Change();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  // Moves to the folder of entry `row` (double-click or Enter).
+  void OpenRow(int row);
+  // Lists the chain down to `path` and its subfolders; false if `path` cannot
+  // be listed.
+  bool Fill(const QString& path, const QString& volume_root);
+
+  std::shared_ptr<const VolumeSource> volumes_;
+  QString path_;
 };
 
 // File list: the files of its path whose names match the pattern, without
@@ -70,10 +109,20 @@ class FileList : public QListWidget {
   void SetPattern(const QString& pattern);
   // The selected file's name, empty when none is selected.
   QString FileName() const;
+  // Reads the folder again, with nothing selected.
+  void Refresh();
 
  signals:
   // An entry was selected, by mouse or keyboard.
   void Click();
+
+ protected:
+  void focusInEvent(QFocusEvent* event) override;
+
+ private:
+  QString path_;
+  QString pattern_ = QStringLiteral("*.pdt");
+  bool filling_ = false;
 };
 
 }  // namespace platform
