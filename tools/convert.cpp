@@ -1,0 +1,508 @@
+#include "tools/convert.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "bmp/bmp.h"
+#include "pdt/mdl_pdt.h"
+
+#ifndef QUILLON_VERSION
+#define QUILLON_VERSION "unknown"
+#endif
+
+namespace pdt2bmp {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr unsigned kMaxJobs = 1024;
+
+constexpr const char* kUsage =
+    "usage: pdt2bmp [-f] [-q] IN.pdt [OUT.bmp]\n"
+    "       pdt2bmp [-f] [-q] [-r] [-j N] -o DIR IN...\n";
+
+constexpr const char* kHelp =
+    "Converts PDT pictures into uncompressed 32-bit BMP files.\n"
+    "\n"
+    "Without OUT the BMP file is written beside IN, under IN's name with its last\n"
+    "three letters replaced by \"bmp\" (EV001.PDT gives EV001.bmp). With -o, each\n"
+    "IN is a file or a folder; a folder contributes its files named *.pdt (in any\n"
+    "letter case). Existing files are never replaced without -f.\n"
+    "\n"
+    "  -o, --output DIR   write the BMP files into DIR (created when missing)\n"
+    "  -r, --recursive    also convert the files in subfolders, keeping their\n"
+    "                     structure under DIR\n"
+    "  -j, --jobs N       convert N files at a time (default: one per processor)\n"
+    "  -f, --force        replace existing files\n"
+    "  -q, --quiet        no progress bar and no summary; errors are still shown\n"
+    "      --help         show this help and exit\n"
+    "      --version      show the version and exit\n"
+    "\n"
+    "Exit status: 0 when every file was converted, 1 when any failed (the others\n"
+    "are still converted), 2 when the command line was not understood.\n";
+
+bool ParseJobs(std::string_view text, unsigned& jobs) {
+  unsigned value = 0;
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  const auto [end, ec] = std::from_chars(first, last, value);
+  if (text.empty() || ec != std::errc() || end != last) return false;
+  if (value < 1 || value > kMaxJobs) return false;
+  jobs = value;
+  return true;
+}
+
+std::string Quoted(std::string_view text) {
+  return "'" + std::string(text) + "'";
+}
+
+// Checks what can only be judged once every argument is known.
+std::string CheckOperands(const Options& options) {
+  if (options.operands.empty()) return "missing operand";
+  if (!options.out_dir && options.operands.size() > 2) {
+    return "too many operands (use -o DIR to convert several files)";
+  }
+  return {};
+}
+
+// Key under which an output claims its name: two spellings of one path match.
+std::string OutputKey(const fs::path& output) {
+  std::error_code ec;
+  fs::path absolute = fs::absolute(output, ec);
+  if (ec) absolute = output;
+  return absolute.lexically_normal().string();
+}
+
+struct FolderListing {
+  std::vector<fs::path> files;    // *.pdt files, sorted
+  std::vector<fs::path> folders;  // subfolders (not followed through links), sorted
+};
+
+bool ListFolder(const fs::path& folder, FolderListing& listing, std::string& reason) {
+  std::error_code ec;
+  fs::directory_iterator it(folder, ec);
+  const fs::directory_iterator end;
+  for (; !ec && it != end; it.increment(ec)) {
+    const fs::directory_entry& entry = *it;
+    std::error_code entry_ec;
+    const fs::path name = entry.path().filename();
+    if (entry.is_directory(entry_ec)) {
+      if (!entry.is_symlink(entry_ec)) listing.folders.push_back(entry.path());
+    } else if (HasPdtSuffix(name.string()) && entry.is_regular_file(entry_ec)) {
+      listing.files.push_back(entry.path());
+    }
+  }
+  if (ec) {
+    reason = "cannot read the folder (" + ec.message() + ")";
+    return false;
+  }
+  std::sort(listing.files.begin(), listing.files.end());
+  std::sort(listing.folders.begin(), listing.folders.end());
+  return true;
+}
+
+class Planner {
+ public:
+  explicit Planner(Plan& plan) : plan_(plan) {}
+
+  void Add(fs::path input, fs::path output) {
+    Conversion conversion{std::move(input), std::move(output), {}};
+    if (conversion.input.filename().empty()) {
+      // Only a folder may be named with a trailing separator.
+      conversion.error = "not a folder";
+      plan_.conversions.push_back(std::move(conversion));
+      return;
+    }
+    const auto [it, inserted] = claimed_.emplace(OutputKey(conversion.output), conversion.input);
+    if (!inserted) {
+      conversion.error =
+          conversion.output.string() + " is already the output of " + it->second.string();
+    }
+    plan_.conversions.push_back(std::move(conversion));
+  }
+
+  // Adds the files of `folder`; their outputs go to out_root / (their folder
+  // relative to `root`), or beside them when out_root is empty.
+  void AddFolder(const fs::path& root, const fs::path& folder, const fs::path& out_root,
+                 bool recursive) {
+    FolderListing listing;
+    std::string reason;
+    if (!ListFolder(folder, listing, reason)) {
+      plan_.folder_errors.push_back({folder, std::move(reason)});
+      return;
+    }
+    for (const fs::path& file : listing.files) {
+      fs::path dir = file.parent_path();
+      if (!out_root.empty()) {
+        const fs::path relative = folder.lexically_relative(root);
+        dir = relative.empty() || relative == "." ? out_root : out_root / relative;
+      }
+      Add(file, dir / ProposedName(file.filename()));
+    }
+    if (!recursive) return;
+    for (const fs::path& sub : listing.folders) AddFolder(root, sub, out_root, recursive);
+  }
+
+ private:
+  Plan& plan_;
+  std::map<std::string, fs::path> claimed_;
+};
+
+bool IsFolder(const fs::path& path) {
+  std::error_code ec;
+  return fs::is_directory(path, ec);
+}
+
+// Serialises everything written to stderr while workers run, and keeps the
+// progress bar as the terminal's last line.
+class Reporter {
+ public:
+  Reporter(std::FILE* err, bool show_progress, std::size_t total)
+      : err_(err), show_progress_(show_progress), total_(total) {}
+
+  void Failure(const fs::path& subject, const std::string& reason) {
+    std::string line = "pdt2bmp: " + subject.string() + ": " + reason + "\n";
+    std::lock_guard lock(mutex_);
+    if (show_progress_) line = "\r\033[K" + line + Bar();
+    Write(line);
+  }
+
+  void FileDone() {
+    std::lock_guard lock(mutex_);
+    ++done_;
+    if (show_progress_) Write("\r" + Bar());
+  }
+
+  void Start() {
+    std::lock_guard lock(mutex_);
+    if (show_progress_ && total_ > 0) Write(Bar());
+  }
+
+  void Finish() {
+    std::lock_guard lock(mutex_);
+    if (show_progress_ && total_ > 0) Write("\r\033[K");
+  }
+
+ private:
+  std::string Bar() const {
+    constexpr std::size_t kWidth = 30;
+    const std::size_t filled = total_ == 0 ? kWidth : done_ * kWidth / total_;
+    std::string bar = "[";
+    bar.append(filled, '#');
+    bar.append(kWidth - filled, '.');
+    bar += "] " + std::to_string(done_) + "/" + std::to_string(total_) + " files";
+    return bar;
+  }
+
+  void Write(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), err_);
+    std::fflush(err_);
+  }
+
+  std::mutex mutex_;
+  std::FILE* err_;
+  bool show_progress_;
+  std::size_t total_;
+  std::size_t done_ = 0;
+};
+
+bool Exists(const fs::path& path) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(path, ec));
+}
+
+// Converts one file with the worker's picture; returns the reason on failure.
+std::string ConvertOne(const Conversion& conversion, bool force, LoadedPicture& picture) {
+  if (!conversion.error.empty()) return conversion.error;
+  const fs::path& output = conversion.output;
+  const std::string exists_reason = output.string() + " already exists (use --force to replace)";
+  if (Exists(output)) {
+    if (!force) return exists_reason;
+    std::error_code ec;
+    if (fs::equivalent(conversion.input, output, ec)) return "the output would replace the input";
+  }
+
+  picture.Header = PdtHeader{};
+  picture.FileHeader = BITMAPFILEHEADER{};
+  picture.Info = BITMAPINFO{};
+  errno = 0;
+  const PdtStatus status = mdl_pdt::LoadPdtFile(conversion.input, picture.Header, picture.Pixels);
+  const int open_errno = errno;
+  if (status != PdtStatus::Ok) {
+    std::string reason = mdl_pdt::Describe(status);
+    if (status == PdtStatus::CannotOpen && open_errno != 0) {
+      reason += " (" + std::generic_category().message(open_errno) + ")";
+    }
+    return reason;
+  }
+  FillInfoHeader(picture);
+
+  const fs::path folder = output.parent_path();
+  if (!folder.empty()) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    // Another worker may have created it at the same moment; only its absence counts.
+    if (ec && !IsFolder(folder)) {
+      return "cannot create the folder " + folder.string() + " (" + ec.message() + ")";
+    }
+  }
+  // Checked again: the file may have appeared while the picture was decoded.
+  if (!force && Exists(output)) return exists_reason;
+  const bool written = WriteBmp(output, picture);
+  picture.Pixels.clear();  // keeps the allocation for the worker's next picture
+  if (!written) return "cannot write " + output.string();
+  return {};
+}
+
+// Runs every conversion on `jobs` threads; returns how many succeeded.
+std::size_t ConvertAll(const Plan& plan, bool force, unsigned jobs, Reporter& reporter) {
+  std::atomic<std::size_t> next{0};
+  std::atomic<std::size_t> converted{0};
+  auto worker = [&] {
+    LoadedPicture picture;  // each worker holds one picture at a time
+    for (;;) {
+      const std::size_t index = next.fetch_add(1);
+      if (index >= plan.conversions.size()) break;
+      const Conversion& conversion = plan.conversions[index];
+      const std::string reason = ConvertOne(conversion, force, picture);
+      if (reason.empty()) {
+        converted.fetch_add(1);
+      } else {
+        reporter.Failure(conversion.input, reason);
+      }
+      reporter.FileDone();
+    }
+  };
+  const std::size_t threads = std::min<std::size_t>(jobs, plan.conversions.size());
+  if (threads <= 1) {
+    worker();
+  } else {
+    std::vector<std::jthread> pool;
+    pool.reserve(threads);
+    for (std::size_t k = 0; k < threads; ++k) pool.emplace_back(worker);
+  }
+  return converted.load();
+}
+
+void Print(std::FILE* stream, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fflush(stream);
+}
+
+int UsageError(std::FILE* err, const std::string& message) {
+  Print(err,
+        "pdt2bmp: " + message + "\n" + kUsage + "Try 'pdt2bmp --help' for more information.\n");
+  return kExitUsage;
+}
+
+}  // namespace
+
+bool HasPdtSuffix(std::string_view file_name) {
+  if (file_name.size() < 3) return false;
+  const std::string_view tail = file_name.substr(file_name.size() - 3);
+  const char* expected = "pdt";
+  for (std::size_t k = 0; k < 3; ++k) {
+    if (std::tolower(static_cast<unsigned char>(tail[k])) != expected[k]) return false;
+  }
+  return true;
+}
+
+fs::path ProposedName(const fs::path& file_name) {
+  const std::string name = file_name.string();
+  if (HasPdtSuffix(name)) return fs::path(name.substr(0, name.size() - 3) + "bmp");
+  return fs::path(name + ".bmp");
+}
+
+ParsedArguments ParseArguments(const std::vector<std::string_view>& args) {
+  ParsedArguments result;
+  Options& options = result.options;
+  bool options_ended = false;
+  for (std::size_t k = 0; k < args.size(); ++k) {
+    const std::string_view arg = args[k];
+    if (options_ended || arg.size() < 2 || arg[0] != '-') {
+      options.operands.emplace_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options_ended = true;
+      continue;
+    }
+    if (arg.starts_with("--")) {
+      const std::size_t equals = arg.find('=');
+      const std::string_view name = arg.substr(0, equals);
+      const bool takes_value = name == "--output" || name == "--jobs";
+      if (!takes_value && equals != std::string_view::npos) {
+        result.error = "option " + Quoted(name) + " takes no value";
+        return result;
+      }
+      std::string_view value;
+      if (takes_value) {
+        if (equals != std::string_view::npos) {
+          value = arg.substr(equals + 1);
+        } else if (k + 1 < args.size()) {
+          value = args[++k];
+        } else {
+          result.error = "option " + Quoted(name) + " needs a value";
+          return result;
+        }
+      }
+      if (name == "--help") {
+        options.help = true;
+        return result;
+      } else if (name == "--version") {
+        options.version = true;
+        return result;
+      } else if (name == "--force") {
+        options.force = true;
+      } else if (name == "--quiet") {
+        options.quiet = true;
+      } else if (name == "--recursive") {
+        options.recursive = true;
+      } else if (name == "--output") {
+        if (value.empty()) {
+          result.error = "option '--output' needs a folder";
+          return result;
+        }
+        options.out_dir = fs::path(value);
+      } else if (name == "--jobs") {
+        if (!ParseJobs(value, options.jobs)) {
+          result.error = "bad number of jobs " + Quoted(value) + " (a whole number from 1 to " +
+                         std::to_string(kMaxJobs) + ")";
+          return result;
+        }
+      } else {
+        result.error = "unknown option " + Quoted(name);
+        return result;
+      }
+      continue;
+    }
+    // A bundle of short options such as -qf; -o and -j take the rest of the
+    // argument or the next one.
+    for (std::size_t c = 1; c < arg.size(); ++c) {
+      const char letter = arg[c];
+      if (letter == 'o' || letter == 'j') {
+        std::string_view value = arg.substr(c + 1);
+        if (value.empty()) {
+          if (k + 1 >= args.size()) {
+            result.error = "option '-" + std::string(1, letter) + "' needs a value";
+            return result;
+          }
+          value = args[++k];
+        }
+        if (letter == 'o') {
+          if (value.empty()) {
+            result.error = "option '-o' needs a folder";
+            return result;
+          }
+          options.out_dir = fs::path(value);
+        } else if (!ParseJobs(value, options.jobs)) {
+          result.error = "bad number of jobs " + Quoted(value) + " (a whole number from 1 to " +
+                         std::to_string(kMaxJobs) + ")";
+          return result;
+        }
+        break;
+      }
+      switch (letter) {
+        case 'f':
+          options.force = true;
+          break;
+        case 'q':
+          options.quiet = true;
+          break;
+        case 'r':
+          options.recursive = true;
+          break;
+        case 'h':
+          options.help = true;
+          return result;
+        default:
+          result.error = "unknown option " + Quoted("-" + std::string(1, letter));
+          return result;
+      }
+    }
+  }
+  result.error = CheckOperands(options);
+  return result;
+}
+
+Plan MakePlan(const Options& options) {
+  Plan plan;
+  Planner planner(plan);
+  if (options.out_dir) {
+    const fs::path& dir = *options.out_dir;
+    for (const fs::path& operand : options.operands) {
+      if (IsFolder(operand)) {
+        planner.AddFolder(operand, operand, dir, options.recursive);
+      } else {
+        planner.Add(operand, dir / ProposedName(operand.filename()));
+      }
+    }
+    return plan;
+  }
+  const fs::path& input = options.operands.front();
+  if (options.operands.size() == 2) {
+    const fs::path& out = options.operands[1];
+    planner.Add(input, IsFolder(out) ? out / ProposedName(input.filename()) : out);
+  } else if (IsFolder(input)) {
+    planner.AddFolder(input, input, {}, options.recursive);
+  } else {
+    planner.Add(input, input.parent_path() / ProposedName(input.filename()));
+  }
+  return plan;
+}
+
+int Run(const std::vector<std::string_view>& args, std::FILE* out, std::FILE* err,
+        bool err_is_terminal) {
+  const ParsedArguments parsed = ParseArguments(args);
+  if (!parsed.error.empty()) return UsageError(err, parsed.error);
+  const Options& options = parsed.options;
+  if (options.help) {
+    Print(out, std::string(kUsage) + "\n" + kHelp);
+    return kExitOk;
+  }
+  if (options.version) {
+    Print(out, "pdt2bmp (Quillon) " QUILLON_VERSION "\n");
+    return kExitOk;
+  }
+  if (!options.out_dir && options.operands.size() == 2 && IsFolder(options.operands[0])) {
+    return UsageError(
+        err, options.operands[0].string() + " is a folder (use -o DIR to convert the files in it)");
+  }
+  if (options.out_dir && Exists(*options.out_dir) && !IsFolder(*options.out_dir)) {
+    Print(err, "pdt2bmp: " + options.out_dir->string() + ": not a folder\n");
+    return kExitFailed;
+  }
+
+  const Plan plan = MakePlan(options);
+  unsigned jobs = options.jobs;
+  if (jobs == 0) jobs = std::max(1u, std::thread::hardware_concurrency());
+
+  Reporter reporter(err, err_is_terminal && !options.quiet, plan.conversions.size());
+  for (const FolderError& error : plan.folder_errors) reporter.Failure(error.folder, error.reason);
+  reporter.Start();
+  const std::size_t converted = ConvertAll(plan, options.force, jobs, reporter);
+  reporter.Finish();
+
+  const std::size_t total = plan.conversions.size();
+  if (!options.quiet) {
+    std::string summary =
+        "converted " + std::to_string(converted) + " of " + std::to_string(total) + " files";
+    if (converted < total) summary += ", " + std::to_string(total - converted) + " failed";
+    if (!plan.folder_errors.empty()) {
+      summary += ", " + std::to_string(plan.folder_errors.size()) +
+                 (plan.folder_errors.size() == 1 ? " folder" : " folders") + " could not be read";
+    }
+    Print(err, summary + "\n");
+  }
+  return converted == total && plan.folder_errors.empty() ? kExitOk : kExitFailed;
+}
+
+}  // namespace pdt2bmp

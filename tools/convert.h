@@ -1,0 +1,82 @@
+// The batch converter behind pdt2bmp: command-line parsing, the list of
+// conversions to run, and running them on worker threads.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pdt2bmp {
+
+// Exit statuses of the program.
+inline constexpr int kExitOk = 0;      // every file converted
+inline constexpr int kExitFailed = 1;  // at least one file or folder failed
+inline constexpr int kExitUsage = 2;   // the command line was not understood
+
+struct Options {
+  std::vector<std::filesystem::path> operands;   // files and folders, in order given
+  std::optional<std::filesystem::path> out_dir;  // -o DIR
+  unsigned jobs = 0;                             // -j N; 0 means one per hardware thread
+  bool force = false;                            // -f: replace existing files
+  bool recursive = false;                        // -r: descend into subfolders
+  bool quiet = false;                            // -q: no progress and no summary
+  bool help = false;
+  bool version = false;
+};
+
+// What ParseArguments made of the command line: the options, or the reason
+// it was not understood.
+struct ParsedArguments {
+  Options options;
+  std::string error;  // empty when the command line is usable
+};
+
+// Parses the arguments after the program name. Besides unknown options and
+// missing values it rejects what cannot be run: no operand, OUT together with
+// -o or with more than one input, a -j value that is not a whole number from 1
+// to 1024.
+ParsedArguments ParseArguments(const std::vector<std::string_view>& args);
+
+// The output name the viewer proposes for a PDT file name: the name without
+// its last three characters, then "bmp" (EV001.PDT gives EV001.bmp). A name
+// that does not end in "pdt" (in any case) gets ".bmp" appended instead, so
+// that the output can never be the input itself.
+std::filesystem::path ProposedName(const std::filesystem::path& file_name);
+
+// True when the file name ends in "pdt" without regard to case.
+bool HasPdtSuffix(std::string_view file_name);
+
+// One conversion to run, or one that already failed while being planned.
+struct Conversion {
+  std::filesystem::path input;
+  std::filesystem::path output;
+  std::string error;  // set when planning found it cannot be run
+};
+
+// A folder that could not be listed.
+struct FolderError {
+  std::filesystem::path folder;
+  std::string reason;
+};
+
+struct Plan {
+  std::vector<Conversion> conversions;
+  std::vector<FolderError> folder_errors;
+};
+
+// Expands the operands into conversions: a file is converted to OUT, beside
+// itself or into -o DIR; a folder contributes its files named *.pdt (any case),
+// sorted by name, and with -r those of its subfolders, whose structure is kept
+// under DIR. A conversion whose output was already claimed by an earlier one
+// is marked failed instead of overwriting that earlier result.
+Plan MakePlan(const Options& options);
+
+// Runs the whole program; `err_is_terminal` turns on the progress bar.
+// Returns the exit status.
+int Run(const std::vector<std::string_view>& args, std::FILE* out, std::FILE* err,
+        bool err_is_terminal);
+
+}  // namespace pdt2bmp
