@@ -1,0 +1,235 @@
+#include "viewer/frm_main.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QFont>
+#include <filesystem>
+#include <system_error>
+
+#include "pdt/mdl_pdt.h"
+#include "platform/mdl_api.h"
+#include "platform/window_metrics.h"
+
+namespace {
+
+// Design sizes in twips (client area 327 × 462 pixels) and pixels.
+constexpr float kDesignWidthTwips = 4995.0f;
+constexpr float kDesignHeightTwips = 7305.0f;
+constexpr float kFrameWidthTwips = 90.0f;
+constexpr float kFrameHeightTwips = 375.0f;
+constexpr int kStandardPicWidth = 324;
+constexpr int kStandardPicHeight = 244;
+
+const QString kMsgNothingToSave = QStringLiteral("ファイルを作成出来ません");
+const QString kMsgNoName = QStringLiteral("ファイルを名を指定してください");
+const QString kMsgOverwrite =
+    QStringLiteral("同じファイル名が存在します\r\n既存のファイルに上書きしますか？");
+const QString kMsgSaveFailed = QStringLiteral("ファイルを保存出来ません");
+
+std::filesystem::path ToPath(const QString& name) {
+  return std::filesystem::path(QFile::encodeName(name).toStdString());
+}
+
+std::shared_ptr<const platform::VolumeSource> OrDefault(
+    std::shared_ptr<const platform::VolumeSource> volumes) {
+  return volumes ? std::move(volumes) : std::make_shared<const platform::VolumeSource>();
+}
+
+}  // namespace
+
+frm_main::frm_main(Services services, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      Pic(new platform::PictureBox(this)),
+      Drv(new platform::DriveList(OrDefault(services.volumes), this)),
+      Fol(new platform::DirList(OrDefault(services.volumes), this)),
+      File(new platform::FileList(this)),
+      txt(new platform::TextBox(this)),
+      btnSave(new platform::PushButton(QStringLiteral("BMP保存"), this)),
+      btnClose(new platform::PushButton(QStringLiteral("閉じる"), this)),
+      m_VIEW(new platform::PopupMenu(QStringLiteral("表示(&V)"), this)),
+      services_(std::move(services)) {
+  setWindowTitle(platform::kAppName);
+  // One font for every control, popup and message box of the window.
+  platform::InstallFontSubstitutes();
+  setAttribute(Qt::WA_WindowPropagation);
+  setFont(QFont(platform::kDesignFontFamily, platform::kDesignFontPoints));
+  platform::SetOuterSizeTwips(*this, kDesignWidthTwips, kDesignHeightTwips);
+
+  Pic->move(0, 0);
+  Pic->SetOuterSize(kStandardPicWidth, kStandardPicHeight);
+  Drv->setGeometry(0, 248, 161, 20);
+  Fol->setGeometry(0, 272, 161, 132);
+  File->setGeometry(168, 248, 150, 210);
+  txt->setGeometry(0, 408, 161, 18);
+  btnSave->setGeometry(0, 432, 73, 25);
+  btnClose->setGeometry(80, 432, 81, 25);
+  // The enlarged picture lies over the other controls.
+  Pic->raise();
+
+  setTabOrder(Drv, Fol);
+  setTabOrder(Fol, File);
+  setTabOrder(File, Pic);
+  setTabOrder(Pic, txt);
+  setTabOrder(txt, btnSave);
+  setTabOrder(btnSave, btnClose);
+
+  m_PIC[0] = m_VIEW->Entry(m_VIEW->AddEntry(QStringLiteral("実寸表示(&J)")));
+  m_PIC[1] = m_VIEW->Entry(m_VIEW->AddEntry(QStringLiteral("標準表示(&D)")));
+  m_PIC[ViewStandard]->setChecked(true);
+
+  btnSave->setEnabled(false);
+  File->SetPattern(QStringLiteral("*.pdt"));
+
+  connect(File, &platform::FileList::Click, this, &frm_main::File_Click);
+  connect(btnSave, &QPushButton::clicked, this, &frm_main::btnSave_Click);
+  connect(btnClose, &QPushButton::clicked, this, &frm_main::btnClose_Click);
+  connect(Fol, &platform::DirList::Change, this, &frm_main::Fol_Change);
+  connect(Drv, &platform::DriveList::Change, this, &frm_main::Drv_Change);
+  connect(m_VIEW, &platform::PopupMenu::Click, this,
+          [this](int index) { m_PIC_Click(static_cast<short>(index)); });
+  connect(Pic, &platform::PictureBox::MouseUp, this, [this](int button, int shift, int x, int y) {
+    Pic_MouseUp(static_cast<short>(button), static_cast<short>(shift), static_cast<float>(x),
+                static_cast<float>(y));
+  });
+
+  // The lists start at the process's current directory, nothing selected.
+  const QString start = QDir::currentPath();
+  Drv->SetDriveFromPath(start);
+  Fol->SetPath(start);
+  if (File->Path() != Fol->Path()) Fol_Change();
+}
+
+frm_main::~frm_main() = default;
+
+int frm_main::MsgBox(const QString& text, int style) {
+  if (services_.message_box) return services_.message_box(text, style);
+  return platform::ShowMessageBox(this, text, style);
+}
+
+void frm_main::ReleasePicture() {
+  picture_.Header = PdtHeader{};
+  PixelBuffer().swap(picture_.Pixels);
+}
+
+// ---- Painting and view modes ----
+
+void frm_main::DrawPicture() {
+  const mdl_api::DeviceContext hdc = Pic->hDC();
+  const PdtHeader& header = picture_.Header;
+  mdl_api::StretchDIBits(hdc, Pic->ScaleLeft(), Pic->ScaleTop(), Pic->ScaleWidth(),
+                         Pic->ScaleHeight(), 0, 0, header.Width, header.Height, picture_.Pixels,
+                         picture_.Info, mdl_api::DIB_RGB_COLORS, mdl_api::SRCCOPY);
+  Pic->Refresh();
+}
+
+void frm_main::ShowPicture(int mode) {
+  if (picture_.Header.FileSize <= 0) return;
+  if (mode == ViewActualSize) {
+    m_PIC[ViewActualSize]->setChecked(true);
+    m_PIC[ViewStandard]->setChecked(false);
+    Pic->SetOuterSize(picture_.Header.Width + 4, picture_.Header.Height + 4);
+    const float width =
+        static_cast<float>(Pic->OuterWidth()) * platform::TwipsPerPixelX() + kFrameWidthTwips;
+    const float height =
+        static_cast<float>(Pic->OuterHeight()) * platform::TwipsPerPixelY() + kFrameHeightTwips;
+    platform::SetOuterSizeTwips(*this, width, height);
+  } else if (mode == ViewStandard) {
+    m_PIC[ViewActualSize]->setChecked(false);
+    m_PIC[ViewStandard]->setChecked(true);
+    Pic->SetOuterSize(kStandardPicWidth, kStandardPicHeight);
+    platform::SetOuterSizeTwips(*this, kDesignWidthTwips, kDesignHeightTwips);
+  }
+  DrawPicture();
+}
+
+void frm_main::m_PIC_Click(short index) {
+  ShowPicture(index);
+}
+
+void frm_main::Pic_MouseUp(short button, short /*shift*/, float x, float y) {
+  if (button == platform::kRightButton) {
+    const QPoint at =
+        Pic->contentsRect().topLeft() + QPoint(static_cast<int>(x), static_cast<int>(y));
+    m_VIEW->Popup(Pic->mapToGlobal(at), platform::kPopupRightButton);
+  } else {
+    ShowPicture(ViewStandard);
+  }
+}
+
+// ---- File selection and save ----
+
+void frm_main::SelectFile() {
+  const QString name = File->FileName();
+  const QString full = File->Path() + QLatin1Char('/') + name;
+  if (full.right(3).compare(QLatin1String("pdt"), Qt::CaseInsensitive) != 0) {
+    btnSave->setEnabled(false);
+    return;
+  }
+  if (picture_.Header.FileSize != 0) {
+    picture_.Info = BITMAPINFO{};
+    ReleasePicture();
+  }
+  // A file that cannot be opened or read fails here like a broken one.
+  if (mdl_pdt::LoadPdt(ToPath(full), picture_.Header, picture_.Pixels)) {
+    FillInfoHeader(picture_);
+    DrawPicture();
+    txt->setText(name.left(name.size() - 3) + QStringLiteral("bmp"));
+    Pic->SetToolTipText(name);
+    btnSave->setEnabled(true);
+  } else {
+    btnSave->setEnabled(false);
+    ReleasePicture();
+  }
+}
+
+void frm_main::SavePicture() {
+  if (picture_.Header.FileSize <= 0) {
+    MsgBox(kMsgNothingToSave, platform::kCritical);
+    return;
+  }
+  const QString name = txt->text();
+  if (name.isEmpty()) {
+    MsgBox(kMsgNoName, platform::kCritical);
+    return;
+  }
+  const std::filesystem::path path = ToPath(name);
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (std::filesystem::exists(status) && !std::filesystem::is_directory(status)) {
+    if (MsgBox(kMsgOverwrite, platform::kQuestion | platform::kYesNo) != platform::kAnswerYes) {
+      return;
+    }
+  }
+  // The new file is written completely before it replaces the old one, so a
+  // failure leaves the old file as it was.
+  if (!WriteBmp(path, picture_)) MsgBox(kMsgSaveFailed, platform::kCritical);
+}
+
+void frm_main::File_Click() {
+  SelectFile();
+}
+
+void frm_main::btnSave_Click() {
+  SavePicture();
+}
+
+// ---- Layout and browsing ----
+
+void frm_main::btnClose_Click() {
+  close();
+}
+
+void frm_main::Fol_Change() {
+  File->SetPath(Fol->Path());
+}
+
+void frm_main::Drv_Change() {
+  // An unavailable volume sends the drive list back to where the folders are;
+  // any other error is ignored.
+  if (Fol->SetPath(Drv->Drive()) == platform::kErrDeviceUnavailable) {
+    Drv->SetDriveFromPath(Fol->Path());
+  }
+}

@@ -1,0 +1,72 @@
+// The program's only window: the picture box with its popup menu, the drive,
+// directory and file lists, the output name and the two buttons.
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <memory>
+
+#include "bmp/bmp.h"
+#include "platform/controls.h"
+#include "platform/lists.h"
+#include "platform/message_box.h"
+#include "platform/picture_box.h"
+#include "platform/popup_menu.h"
+
+class QAction;
+
+// View modes, numbered like the entries of the view menu.
+inline constexpr int ViewActualSize = 0;
+inline constexpr int ViewStandard = 1;
+
+class frm_main : public QWidget {
+  Q_OBJECT
+ public:
+  // What the window needs from outside; the defaults are the real desktop.
+  struct Services {
+    // Answers message boxes; empty means real modal boxes.
+    platform::MessageBoxFn message_box;
+    // The volumes the drive list offers; null means the mounted ones.
+    std::shared_ptr<const platform::VolumeSource> volumes;
+  };
+
+  explicit frm_main(Services services = {}, QWidget* parent = nullptr);
+  ~frm_main() override;
+
+  // Commands.
+  void SelectFile();
+  void SavePicture();
+  void DrawPicture();
+  void ShowPicture(int mode);
+
+  // Event handlers.
+  void File_Click();
+  void btnSave_Click();
+  void btnClose_Click();
+  void Fol_Change();
+  void Drv_Change();
+  void m_PIC_Click(short index);
+  void Pic_MouseUp(short button, short shift, float x, float y);
+
+  // The held picture; Header.FileSize > 0 means one is held.
+  const LoadedPicture& Picture() const { return picture_; }
+
+  // Controls, named as in the design.
+  platform::PictureBox* const Pic;
+  platform::DriveList* const Drv;
+  platform::DirList* const Fol;
+  platform::FileList* const File;
+  platform::TextBox* const txt;
+  platform::PushButton* const btnSave;
+  platform::PushButton* const btnClose;
+  // The hidden menu "表示(&V)" used as the picture's popup, and its entries.
+  platform::PopupMenu* const m_VIEW;
+  std::array<QAction*, 2> m_PIC{};
+
+ private:
+  int MsgBox(const QString& text, int style);
+  void ReleasePicture();
+
+  Services services_;
+  LoadedPicture picture_;
+};
