@@ -1,0 +1,417 @@
+// Runs the built pdt2bmp program on pictures made with the project's encoder.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bmp/bmp.h"
+#include "tests/tools/tool_runner.h"
+#include "tools/convert.h"
+#include "tools/pdt_encoder.h"
+
+namespace {
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using tooltest::ListFiles;
+using tooltest::ReadBytes;
+using tooltest::RunResult;
+using tooltest::WriteBytes;
+
+struct TestPicture {
+  std::int32_t width;
+  std::int32_t height;
+  std::vector<std::uint32_t> pixels;  // top row first, 0x00RRGGBB
+};
+
+// Bands of flat colour with a few stray pixels: both literals and copies.
+TestPicture MakePicture(std::int32_t width, std::int32_t height, std::uint32_t seed) {
+  TestPicture picture{width, height, {}};
+  std::uint32_t state = seed * 2654435761u + 1;
+  for (std::int32_t y = 0; y < height; ++y) {
+    for (std::int32_t x = 0; x < width; ++x) {
+      state = state * 1664525u + 1013904223u;
+      const std::uint32_t band = static_cast<std::uint32_t>((x / 5 + y / 3) % 7) * 0x203040u;
+      picture.pixels.push_back((state >> 28) == 0 ? (state & 0xFFFFFFu)
+                                                  : (band ^ seed) & 0xFFFFFFu);
+    }
+  }
+  return picture;
+}
+
+std::vector<std::uint8_t> EncodePicture(const TestPicture& picture) {
+  return pdtgen::EncodePdt(picture.pixels, picture.width, picture.height);
+}
+
+// The BMP file the viewer's save writes for this picture, made with WriteBmp
+// from the picture's own pixels rather than from a decoded file.
+std::vector<std::uint8_t> ReferenceBmp(const TestPicture& picture, const fs::path& path) {
+  LoadedPicture loaded;
+  loaded.Header.FileSize = 33;
+  loaded.Header.Width = picture.width;
+  loaded.Header.Height = picture.height;
+  const auto w = static_cast<std::size_t>(picture.width);
+  for (std::size_t row = static_cast<std::size_t>(picture.height); row-- > 0;) {
+    for (std::size_t x = 0; x < w; ++x) {
+      loaded.Pixels.push_back(0xFF000000u | picture.pixels[row * w + x]);
+    }
+  }
+  FillInfoHeader(loaded);
+  EXPECT_TRUE(WriteBmp(path, loaded));
+  return ReadBytes(path);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+class Pdt2Bmp : public ::testing::Test {
+ protected:
+  Pdt2Bmp() : work_(temp_.path() / "work"), refs_(temp_.path() / "refs") {
+    fs::create_directories(work_);
+    fs::create_directories(refs_);
+  }
+
+  RunResult Run(const std::vector<std::string>& args, bool on_terminal = false) {
+    return tooltest::RunProgram(PDT2BMP_PATH, args, work_, on_terminal);
+  }
+
+  // Writes a picture as a PDT file under the work folder and returns it.
+  TestPicture AddPdt(const fs::path& relative, std::int32_t width = 9, std::int32_t height = 7,
+                     std::uint32_t seed = 1) {
+    TestPicture picture = MakePicture(width, height, seed);
+    WriteBytes(work_ / relative, EncodePicture(picture));
+    return picture;
+  }
+
+  std::vector<std::uint8_t> Expected(const TestPicture& picture) {
+    return ReferenceBmp(picture, refs_ / ("ref" + std::to_string(next_ref_++) + ".bmp"));
+  }
+
+  tooltest::TempDir temp_;
+  fs::path work_;
+  fs::path refs_;
+  int next_ref_ = 0;
+};
+
+// --- command line -----------------------------------------------------------
+
+TEST_F(Pdt2Bmp, UsageErrorsExitWithTwoAndTouchNothing) {
+  AddPdt("a.pdt");
+  fs::create_directories(work_ / "folder");
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"-x", "a.pdt"},
+      {"--frobnicate", "a.pdt"},
+      {"-j", "0", "-o", "out", "a.pdt"},
+      {"-j", "many", "-o", "out", "a.pdt"},
+      {"-j", "2000", "-o", "out", "a.pdt"},
+      {"-o", "out", "a.pdt", "-j"},
+      {"-o"},
+      {"-o", "out"},
+      {"--force=yes", "a.pdt"},
+      {"a.pdt", "b.bmp", "c.bmp"},
+      {"folder", "out.bmp"},
+  };
+  for (const auto& args : cases) {
+    const RunResult result = Run(args);
+    SCOPED_TRACE(::testing::PrintToString(args));
+    EXPECT_EQ(result.status, 2);
+    EXPECT_THAT(result.err, HasSubstr("usage: pdt2bmp"));
+    EXPECT_THAT(result.out, IsEmpty());
+  }
+  EXPECT_THAT(ListFiles(work_), ElementsAre("a.pdt"));
+}
+
+TEST_F(Pdt2Bmp, HelpAndVersionGoToStdout) {
+  const RunResult help = Run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_THAT(help.out, HasSubstr("usage: pdt2bmp"));
+  EXPECT_THAT(help.out, HasSubstr("--force"));
+  EXPECT_THAT(help.err, IsEmpty());
+
+  const RunResult version = Run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "pdt2bmp (Quillon) " QUILLON_VERSION "\n");
+  EXPECT_THAT(version.err, IsEmpty());
+}
+
+TEST(Pdt2BmpArguments, ShortOptionsBundleAndTakeAttachedValues) {
+  const pdt2bmp::ParsedArguments parsed =
+      pdt2bmp::ParseArguments({"-qfr", "-j3", "-oout", "--", "-odd.pdt"});
+  ASSERT_THAT(parsed.error, IsEmpty());
+  const pdt2bmp::Options& options = parsed.options;
+  EXPECT_TRUE(options.quiet && options.force && options.recursive);
+  EXPECT_EQ(options.jobs, 3u);
+  EXPECT_EQ(options.out_dir, fs::path("out"));
+  EXPECT_THAT(options.operands, ElementsAre(fs::path("-odd.pdt")));
+
+  const pdt2bmp::ParsedArguments long_form =
+      pdt2bmp::ParseArguments({"--jobs=4", "--output", "dir", "--quiet", "x"});
+  ASSERT_THAT(long_form.error, IsEmpty());
+  EXPECT_EQ(long_form.options.jobs, 4u);
+  EXPECT_EQ(long_form.options.out_dir, fs::path("dir"));
+  EXPECT_TRUE(long_form.options.quiet);
+  EXPECT_FALSE(long_form.options.force);
+}
+
+// --- output names -----------------------------------------------------------
+
+TEST(Pdt2BmpNames, ProposedNameReplacesTheLastThreeCharacters) {
+  EXPECT_EQ(pdt2bmp::ProposedName("EV001.PDT"), fs::path("EV001.bmp"));
+  EXPECT_EQ(pdt2bmp::ProposedName("title.pdt"), fs::path("title.bmp"));
+  EXPECT_EQ(pdt2bmp::ProposedName("mixed.pDt"), fs::path("mixed.bmp"));
+  EXPECT_EQ(pdt2bmp::ProposedName("nodotpdt"), fs::path("nodotbmp"));
+  // Not a PDT name: the output must not end up with the input's own name.
+  EXPECT_EQ(pdt2bmp::ProposedName("picture.bmp"), fs::path("picture.bmp.bmp"));
+}
+
+TEST_F(Pdt2Bmp, SingleFileIsWrittenBesideItsInput) {
+  const TestPicture picture = AddPdt("scenes/EV001.PDT", 12, 5);
+  const RunResult result = Run({"scenes/EV001.PDT"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(ReadBytes(work_ / "scenes/EV001.bmp"), Expected(picture));
+  EXPECT_EQ(result.err, "converted 1 of 1 files\n");
+}
+
+TEST_F(Pdt2Bmp, ExplicitOutputNameOrFolder) {
+  const TestPicture picture = AddPdt("title.pdt");
+  EXPECT_EQ(Run({"title.pdt", "renamed.bmp"}).status, 0);
+  EXPECT_EQ(ReadBytes(work_ / "renamed.bmp"), Expected(picture));
+
+  fs::create_directories(work_ / "into");
+  EXPECT_EQ(Run({"title.pdt", "into"}).status, 0);
+  EXPECT_EQ(ReadBytes(work_ / "into/title.bmp"), Expected(picture));
+}
+
+TEST_F(Pdt2Bmp, FolderContributesPdtFilesInAnyCase) {
+  AddPdt("in/a.pdt", 3, 3, 1);
+  AddPdt("in/B.PDT", 4, 2, 2);
+  AddPdt("in/c.Pdt", 2, 5, 3);
+  AddPdt("in/d.txt");
+  AddPdt("in/e.pdt.bak");
+  AddPdt("in/x.pdt/inner.pdt");  // a folder named like a picture
+  const RunResult result = Run({"-o", "out", "in"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_THAT(ListFiles(work_ / "out"), ElementsAre("B.bmp", "a.bmp", "c.bmp"));
+  EXPECT_EQ(result.err, "converted 3 of 3 files\n");
+}
+
+TEST_F(Pdt2Bmp, RecursiveRunKeepsTheSubfolderStructure) {
+  const TestPicture top = AddPdt("in/top.pdt", 5, 5, 1);
+  const TestPicture mid = AddPdt("in/ch1/mid.PDT", 6, 4, 2);
+  const TestPicture deep = AddPdt("in/ch1/bg/deep.pdt", 7, 3, 3);
+  AddPdt("loose.pdt", 2, 2, 4);
+
+  const RunResult flat = Run({"-o", "flat", "in"});
+  EXPECT_EQ(flat.status, 0);
+  EXPECT_THAT(ListFiles(work_ / "flat"), ElementsAre("top.bmp"));
+
+  const RunResult result = Run({"-r", "-o", "deep/er", "in", "loose.pdt"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_THAT(ListFiles(work_ / "deep/er"),
+              ElementsAre("ch1/bg/deep.bmp", "ch1/mid.bmp", "loose.bmp", "top.bmp"));
+  EXPECT_EQ(ReadBytes(work_ / "deep/er/ch1/bg/deep.bmp"), Expected(deep));
+  EXPECT_EQ(ReadBytes(work_ / "deep/er/ch1/mid.bmp"), Expected(mid));
+  EXPECT_EQ(ReadBytes(work_ / "deep/er/top.bmp"), Expected(top));
+}
+
+TEST_F(Pdt2Bmp, SecondInputForTheSameOutputFailsInsteadOfOverwriting) {
+  const TestPicture first = AddPdt("in/EV001.PDT", 4, 4, 1);
+  AddPdt("in/EV001.pdt", 4, 4, 2);
+  const RunResult result = Run({"-o", "out", "in"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_THAT(ListFiles(work_ / "out"), ElementsAre("EV001.bmp"));
+  EXPECT_EQ(ReadBytes(work_ / "out/EV001.bmp"), Expected(first));
+  const std::vector<std::string> lines = Lines(result.err);
+  ASSERT_EQ(lines.size(), 2u) << result.err;
+  EXPECT_THAT(lines[0], HasSubstr("pdt2bmp: in/EV001.pdt: "));
+  EXPECT_THAT(lines[0], HasSubstr("already the output of in/EV001.PDT"));
+  EXPECT_EQ(lines[1], "converted 1 of 2 files, 1 failed");
+}
+
+// --- output bytes -----------------------------------------------------------
+
+TEST_F(Pdt2Bmp, OutputEqualsWhatTheBmpWriterProduces) {
+  const std::vector<std::pair<std::int32_t, std::int32_t>> sizes = {
+      {1, 1}, {2, 2}, {3, 1}, {1, 5}, {17, 3}, {64, 48}, {301, 7}};
+  std::vector<TestPicture> pictures;
+  for (std::size_t k = 0; k < sizes.size(); ++k) {
+    pictures.push_back(AddPdt("in/p" + std::to_string(k) + ".pdt", sizes[k].first, sizes[k].second,
+                              static_cast<std::uint32_t>(k + 10)));
+  }
+  ASSERT_EQ(Run({"-q", "-o", "out", "in"}).status, 0);
+  for (std::size_t k = 0; k < sizes.size(); ++k) {
+    SCOPED_TRACE(k);
+    const std::vector<std::uint8_t> bytes =
+        ReadBytes(work_ / "out" / ("p" + std::to_string(k) + ".bmp"));
+    EXPECT_EQ(bytes.size(), 58u + static_cast<std::size_t>(sizes[k].first * sizes[k].second) * 4);
+    EXPECT_EQ(bytes, Expected(pictures[k]));
+  }
+}
+
+// --- failures ---------------------------------------------------------------
+
+TEST_F(Pdt2Bmp, EachFailureGetsOneLineNamingFileAndReason) {
+  const TestPicture good = AddPdt("in/00good.pdt", 8, 8, 5);
+
+  std::vector<std::uint8_t> not_pdt = EncodePicture(MakePicture(4, 4, 1));
+  not_pdt[0] = 'X';
+  not_pdt[1] = 'Y';
+  not_pdt[2] = 'Z';
+  WriteBytes(work_ / "in/notpdt.pdt", not_pdt);
+
+  WriteBytes(work_ / "in/short.pdt", {'P', 'D', 'T', '1', '0', 0, 0, 0, 40, 0});
+
+  WriteBytes(work_ / "in/huge.pdt", [] {
+    std::vector<std::uint8_t> bytes = pdtgen::MakeHeader(50000, 50000, 16);
+    bytes.resize(bytes.size() + 16, 0xFF);
+    return bytes;
+  }());
+
+  std::vector<std::uint8_t> cut = EncodePicture(MakePicture(40, 40, 2));
+  cut.resize(cut.size() / 2);  // the header still announces the whole stream
+  WriteBytes(work_ / "in/cut.pdt", cut);
+
+  // A flag byte of copies whose first token reaches back before pixel 0.
+  std::vector<std::uint8_t> back = pdtgen::MakeHeader(4, 4, 17);
+  back.push_back(0x00);
+  back.insert(back.end(), 16, 0x00);
+  WriteBytes(work_ / "in/back.pdt", back);
+
+  const RunResult result = Run({"-o", "out", "in", "missing.pdt"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_THAT(ListFiles(work_ / "out"), ElementsAre("00good.bmp"));
+  EXPECT_EQ(ReadBytes(work_ / "out/00good.bmp"), Expected(good));
+
+  std::vector<std::string> lines = Lines(result.err);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "converted 1 of 7 files, 6 failed");
+  lines.pop_back();
+  EXPECT_THAT(lines, ::testing::UnorderedElementsAre(
+                         "pdt2bmp: in/notpdt.pdt: not a PDT10 file",
+                         "pdt2bmp: in/short.pdt: header too short (a PDT file starts with 32 "
+                         "header bytes)",
+                         "pdt2bmp: in/huge.pdt: picture too large",
+                         "pdt2bmp: in/cut.pdt: stream ends before the picture is complete",
+                         "pdt2bmp: in/back.pdt: copy before the first pixel",
+                         "pdt2bmp: missing.pdt: cannot open the file (No such file or directory)"));
+}
+
+TEST_F(Pdt2Bmp, UnwritableOutputsAreReported) {
+  AddPdt("in/a.pdt", 3, 3, 1);
+  AddPdt("in/b.pdt", 3, 3, 2);
+  fs::create_directories(work_ / "out/a.bmp");  // a folder where the file should go
+  WriteBytes(work_ / "blocker", {1, 2, 3});     // a file where a folder should go
+
+  const RunResult into_folder = Run({"-f", "-o", "out", "in"});
+  EXPECT_EQ(into_folder.status, 1);
+  EXPECT_THAT(into_folder.err, HasSubstr("pdt2bmp: in/a.pdt: cannot write out/a.bmp\n"));
+  EXPECT_TRUE(fs::is_directory(work_ / "out/a.bmp"));
+  EXPECT_TRUE(fs::is_regular_file(work_ / "out/b.bmp"));
+
+  const RunResult under_file = Run({"-r", "in/a.pdt", "blocker/sub/a.bmp"});
+  EXPECT_EQ(under_file.status, 1);
+  EXPECT_THAT(under_file.err, HasSubstr("pdt2bmp: in/a.pdt: cannot create the folder blocker/sub"));
+  EXPECT_EQ(ReadBytes(work_ / "blocker"), (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
+// --- existing files ---------------------------------------------------------
+
+TEST_F(Pdt2Bmp, ExistingFileIsKeptUnlessForced) {
+  const TestPicture picture = AddPdt("in/a.pdt", 6, 6, 7);
+  const TestPicture other = AddPdt("in/b.pdt", 5, 5, 8);
+  const std::vector<std::uint8_t> old_bytes = {'o', 'l', 'd'};
+  WriteBytes(work_ / "out/a.bmp", old_bytes);
+
+  const RunResult kept = Run({"-o", "out", "in"});
+  EXPECT_EQ(kept.status, 1);
+  EXPECT_EQ(ReadBytes(work_ / "out/a.bmp"), old_bytes);
+  EXPECT_EQ(ReadBytes(work_ / "out/b.bmp"), Expected(other));
+  EXPECT_THAT(Lines(kept.err),
+              ElementsAre("pdt2bmp: in/a.pdt: out/a.bmp already exists (use --force to replace)",
+                          "converted 1 of 2 files, 1 failed"));
+
+  const RunResult forced = Run({"--force", "-o", "out", "in"});
+  EXPECT_EQ(forced.status, 0) << forced.err;
+  EXPECT_EQ(ReadBytes(work_ / "out/a.bmp"), Expected(picture));
+  // Only complete files are left behind; no temporary files remain.
+  EXPECT_THAT(ListFiles(work_ / "out"), ElementsAre("a.bmp", "b.bmp"));
+}
+
+TEST_F(Pdt2Bmp, ForceNeverReplacesTheInputItself) {
+  const std::vector<std::uint8_t> input = EncodePicture(MakePicture(4, 4, 3));
+  WriteBytes(work_ / "same.pdt", input);
+  const RunResult result = Run({"-f", "same.pdt", "./same.pdt"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_THAT(result.err, HasSubstr("pdt2bmp: same.pdt: "));
+  EXPECT_EQ(ReadBytes(work_ / "same.pdt"), input);
+}
+
+// --- quiet and progress -----------------------------------------------------
+
+TEST_F(Pdt2Bmp, QuietPrintsOnlyErrors) {
+  AddPdt("in/a.pdt");
+  const RunResult clean = Run({"-q", "-o", "out", "in"});
+  EXPECT_EQ(clean.status, 0);
+  EXPECT_THAT(clean.err, IsEmpty());
+  EXPECT_THAT(clean.out, IsEmpty());
+
+  WriteBytes(work_ / "in/bad.pdt", {'n', 'o', 'p', 'e'});
+  const RunResult failed = Run({"-q", "-f", "-o", "out", "in"}, /*on_terminal=*/true);
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_THAT(Lines(failed.err), ElementsAre(::testing::StartsWith("pdt2bmp: in/bad.pdt: ")));
+}
+
+TEST_F(Pdt2Bmp, ProgressBarOnlyOnATerminal) {
+  AddPdt("in/a.pdt");
+  AddPdt("in/b.pdt");
+  const RunResult terminal = Run({"-o", "out", "in"}, /*on_terminal=*/true);
+  EXPECT_EQ(terminal.status, 0);
+  EXPECT_THAT(terminal.err, HasSubstr("] 2/2 files"));
+  EXPECT_THAT(terminal.err, HasSubstr("converted 2 of 2 files"));
+
+  const RunResult file = Run({"-f", "-o", "out", "in"});
+  EXPECT_EQ(file.err, "converted 2 of 2 files\n");
+}
+
+// --- parallel runs ----------------------------------------------------------
+
+TEST_F(Pdt2Bmp, ParallelRunMatchesSingleThreadedRun) {
+  for (int k = 0; k < 40; ++k) {
+    AddPdt("in/pic" + std::to_string(k) + ".pdt", 20 + k * 3, 10 + k,
+           static_cast<std::uint32_t>(k));
+  }
+  for (int k = 0; k < 12; ++k) {
+    WriteBytes(work_ / "in" / ("broken" + std::to_string(k) + ".pdt"), {'P', 'D', 'T', '1', '0'});
+  }
+  const RunResult serial = Run({"-j", "1", "-o", "serial", "in"});
+  const RunResult parallel = Run({"-j", "8", "-o", "parallel", "in"});
+  EXPECT_EQ(serial.status, 1);
+  EXPECT_EQ(parallel.status, 1);
+
+  const std::vector<std::string> names = ListFiles(work_ / "serial");
+  ASSERT_EQ(names.size(), 40u);
+  EXPECT_EQ(ListFiles(work_ / "parallel"), names);
+  for (const std::string& name : names) {
+    EXPECT_EQ(ReadBytes(work_ / "parallel" / name), ReadBytes(work_ / "serial" / name)) << name;
+  }
+  // Lines from different workers never run into each other.
+  const std::regex failure_line(R"(pdt2bmp: in/broken\d+\.pdt: header too short \(.*\))");
+  std::vector<std::string> lines = Lines(parallel.err);
+  ASSERT_EQ(lines.size(), 13u) << parallel.err;
+  EXPECT_EQ(lines.back(), "converted 40 of 52 files, 12 failed");
+  lines.pop_back();
+  for (const std::string& line : lines) EXPECT_TRUE(std::regex_match(line, failure_line)) << line;
+}
+
+}  // namespace
