@@ -1,0 +1,218 @@
+// Loading PDT files from disk: what a good file gives, and that every broken
+// or hostile file is turned down without touching memory it must not.
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+
+#include "pdt/mdl_pdt.h"
+#include "tests/core/core_test_support.h"
+
+namespace {
+
+using coretest::Bytes;
+using coretest::HeaderBytes;
+using coretest::PdtFile;
+using coretest::Px;
+using coretest::StreamBuilder;
+
+const std::uint32_t kA = Px(0x11, 0x22, 0x33);
+const std::uint32_t kB = Px(0x44, 0x55, 0x66);
+const std::uint32_t kC = Px(0x77, 0x88, 0x99);
+const std::uint32_t kD = Px(0xAA, 0xBB, 0xCC);
+
+// What is left in the caller's buffer when a load must not have written it.
+const PixelBuffer kUntouched = {0x12345678u, 0x9ABCDEF0u};
+
+class PdtLoad : public testing::Test {
+ protected:
+  // Writes `bytes` to a file of the test's own folder and loads it.
+  PdtStatus Load(const Bytes& bytes) {
+    const auto path = dir_ / "picture.pdt";
+    coretest::WriteBytes(path, bytes);
+    return LoadPath(path);
+  }
+  PdtStatus LoadPath(const std::filesystem::path& path) {
+    header_ = PdtHeader{};
+    pixels_ = kUntouched;
+    const PdtStatus status = mdl_pdt::LoadPdtFile(path, header_, pixels_);
+    // The Boolean form agrees, and also leaves no picture behind on failure.
+    PdtHeader header;
+    PixelBuffer pixels = kUntouched;
+    EXPECT_EQ(mdl_pdt::LoadPdt(path, header, pixels), status == PdtStatus::Ok);
+    EXPECT_EQ(pixels, pixels_);
+    return status;
+  }
+  // A failed load wrote nothing, or left the buffer empty.
+  void ExpectNoPicture() const {
+    EXPECT_TRUE(pixels_ == kUntouched || pixels_.empty()) << pixels_.size() << " pixels";
+  }
+
+  coretest::TempDir dir_;
+  PdtHeader header_;
+  PixelBuffer pixels_;
+};
+
+TEST_F(PdtLoad, LoadsATwoByTwoPictureBottomRowFirst) {
+  StreamBuilder s;
+  s.Literal(kA).Literal(kB).Literal(kC).Literal(kD);  // top row A, B; bottom row C, D
+  const std::array<std::uint8_t, 12> reserved = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  Bytes file =
+      HeaderBytes("PDT10", static_cast<std::int32_t>(32 + s.bytes().size()), 2, 2, reserved);
+  file.insert(file.end(), s.bytes().begin(), s.bytes().end());
+
+  ASSERT_EQ(Load(file), PdtStatus::Ok);
+  EXPECT_EQ(pixels_, (PixelBuffer{kC, kD, kA, kB}));
+  EXPECT_EQ(header_.FileSize, static_cast<std::int32_t>(file.size()));
+  EXPECT_EQ(header_.Width, 2);
+  EXPECT_EQ(header_.Height, 2);
+  EXPECT_EQ(header_.Reserved, reserved);
+}
+
+TEST_F(PdtLoad, AcceptsTheSignatureAfterASpace) {
+  Bytes file = PdtFile(4, 1, Bytes{0x80, 0x10, 0x20, 0x30, 0x02, 0x00});
+  const std::string sig(" PDT10\0\0", 8);
+  std::copy(sig.begin(), sig.end(), file.begin());
+  ASSERT_EQ(Load(file), PdtStatus::Ok);
+  EXPECT_EQ(pixels_, PixelBuffer(4, 0xFF302010u));
+}
+
+TEST_F(PdtLoad, WrongSignatureKeepsTheHeaderReadAndThePixelsUntouched) {
+  const std::array<std::uint8_t, 12> reserved = {0xEE, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xDD};
+  Bytes file = HeaderBytes("pdt10", 38, 4, 1, reserved);
+  const Bytes payload = {0x80, 0x10, 0x20, 0x30, 0x02, 0x00};
+  file.insert(file.end(), payload.begin(), payload.end());
+
+  EXPECT_EQ(Load(file), PdtStatus::NotPdt10);
+  EXPECT_EQ(pixels_, kUntouched);
+  EXPECT_EQ(std::string(header_.Signature.data(), 5), "pdt10");
+  EXPECT_EQ(header_.FileSize, 38);
+  EXPECT_EQ(header_.Width, 4);
+  EXPECT_EQ(header_.Height, 1);
+  EXPECT_EQ(header_.Reserved, reserved);
+}
+
+TEST_F(PdtLoad, RejectsFilesThatCannotBeRead) {
+  EXPECT_EQ(LoadPath(dir_ / "missing.pdt"), PdtStatus::CannotOpen);
+  ExpectNoPicture();
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "missing.pdt"));  // not created
+
+  std::filesystem::create_directory(dir_ / "folder.pdt");
+  EXPECT_NE(LoadPath(dir_ / "folder.pdt"), PdtStatus::Ok);
+  ExpectNoPicture();
+
+  EXPECT_NE(LoadPath(""), PdtStatus::Ok);
+  ExpectNoPicture();
+}
+
+TEST_F(PdtLoad, RejectsFilesShorterThanTheHeader) {
+  const Bytes full = PdtFile(4, 1, Bytes{0x80, 0x10, 0x20, 0x30, 0x02, 0x00});
+  for (std::size_t size : {0, 1, 8, 31}) {
+    EXPECT_EQ(Load(Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(size))),
+              PdtStatus::HeaderTooShort)
+        << size << " bytes";
+    ExpectNoPicture();
+  }
+  // Just the header, with FileSize claiming a payload that is not there.
+  EXPECT_NE(Load(Bytes(full.begin(), full.begin() + 32)), PdtStatus::Ok);
+  ExpectNoPicture();
+}
+
+TEST_F(PdtLoad, RejectsHeadersThatLeaveNoPayload) {
+  const Bytes payload = {0x80, 0x10, 0x20, 0x30};
+  for (std::int32_t file_size : {32, 31, 0, -1, std::numeric_limits<std::int32_t>::min()}) {
+    Bytes file = HeaderBytes("PDT10", file_size, 1, 1);
+    file.insert(file.end(), payload.begin(), payload.end());
+    EXPECT_EQ(Load(file), PdtStatus::BadFileSize) << "FileSize " << file_size;
+    ExpectNoPicture();
+  }
+}
+
+TEST_F(PdtLoad, RejectsSizesBelowOne) {
+  for (const auto& [w, h] : {std::pair{0, 1}, {1, 0}, {-1, 1}, {1, -1}, {-5, -5}}) {
+    Bytes file = HeaderBytes("PDT10", 36, w, h);
+    file.insert(file.end(), {0x80, 0x10, 0x20, 0x30});
+    EXPECT_EQ(Load(file), PdtStatus::BadDimensions) << w << " x " << h;
+    ExpectNoPicture();
+  }
+}
+
+TEST_F(PdtLoad, RejectsPicturesTooLargeForTheBmpSizeField) {
+  for (const auto& [w, h] : {std::pair{23171, 23171},
+                             {536870912, 1},
+                             {65536, 65536},
+                             {std::numeric_limits<std::int32_t>::max(), 2}}) {
+    Bytes file = HeaderBytes("PDT10", std::numeric_limits<std::int32_t>::max(), w, h);
+    file.resize(1024, 0x00);
+    EXPECT_EQ(Load(file), PdtStatus::TooLarge) << w << " x " << h;
+    ExpectNoPicture();
+  }
+}
+
+TEST_F(PdtLoad, RejectsAHugeClaimThatTheFileCannotFill) {
+  // 1 KB of payload cannot make 23170 × 23170 pixels; this is decided from
+  // the header and the file's size alone.
+  Bytes file = HeaderBytes("PDT10", 1024, 23170, 23170);
+  file.resize(1024, 0xFF);
+  EXPECT_EQ(Load(file), PdtStatus::StreamTruncated);
+  ExpectNoPicture();
+
+  // The same when FileSize claims far more than the file holds.
+  Bytes big_claim = HeaderBytes("PDT10", std::numeric_limits<std::int32_t>::max(), 23170, 23170);
+  big_claim.resize(1024, 0xFF);
+  EXPECT_EQ(Load(big_claim), PdtStatus::StreamTruncated);
+  ExpectNoPicture();
+}
+
+TEST_F(PdtLoad, RejectsStreamsThatNeedMissingBytes) {
+  Bytes file = PdtFile(4, 1, Bytes{0x80, 0x10, 0x20, 0x30, 0x02});  // copy cut short
+  EXPECT_EQ(Load(file), PdtStatus::StreamTruncated);
+  ExpectNoPicture();
+}
+
+TEST_F(PdtLoad, RejectsACopyBeforeTheFirstPixel) {
+  EXPECT_EQ(Load(PdtFile(4, 1, Bytes{0x40, 0x10, 0x20, 0x30, 0x02, 0x00})),
+            PdtStatus::CopyBeforeStart);
+  ExpectNoPicture();
+  EXPECT_EQ(Load(PdtFile(4, 1, Bytes{0x80, 0x10, 0x20, 0x30, 0x13, 0x00})),
+            PdtStatus::CopyBeforeStart);
+  ExpectNoPicture();
+}
+
+TEST_F(PdtLoad, NeverReadsPastFileSize) {
+  // The whole stream is in the file, but FileSize stops one byte short of it.
+  const Bytes payload = {0x80, 0x10, 0x20, 0x30, 0x02, 0x00};
+  Bytes file = HeaderBytes("PDT10", 32 + 5, 4, 1);
+  file.insert(file.end(), payload.begin(), payload.end());
+  EXPECT_EQ(Load(file), PdtStatus::StreamTruncated);
+  ExpectNoPicture();
+
+  // Bytes after FileSize that would break the picture are never looked at.
+  Bytes padded = PdtFile(4, 1, payload);
+  padded.insert(padded.end(), {0x00, 0x00, 0x00, 0xFF, 0xFF});
+  ASSERT_EQ(Load(padded), PdtStatus::Ok);
+  EXPECT_EQ(pixels_, PixelBuffer(4, 0xFF302010u));
+}
+
+TEST_F(PdtLoad, AFileShorterThanFileSizeFailsOnlyWhenBytesAreMissing) {
+  const Bytes payload = {0x80, 0x10, 0x20, 0x30, 0x02, 0x00};
+  // FileSize claims 100 more bytes than there are; the picture needs none of them.
+  Bytes enough = HeaderBytes("PDT10", 32 + 6 + 100, 4, 1);
+  enough.insert(enough.end(), payload.begin(), payload.end());
+  ASSERT_EQ(Load(enough), PdtStatus::Ok);
+  EXPECT_EQ(pixels_, PixelBuffer(4, 0xFF302010u));
+
+  // A picture of 5 pixels needs one more token than the file holds.
+  Bytes missing = HeaderBytes("PDT10", 32 + 6 + 100, 5, 1);
+  missing.insert(missing.end(), payload.begin(), payload.end());
+  EXPECT_EQ(Load(missing), PdtStatus::StreamTruncated);
+  ExpectNoPicture();
+}
+
+TEST_F(PdtLoad, OneFailureDoesNotSpoilTheNextLoad) {
+  ASSERT_EQ(Load(PdtFile(4, 1, Bytes{0x80, 0x10, 0x20, 0x30, 0x13})), PdtStatus::StreamTruncated);
+  ASSERT_EQ(Load(PdtFile(4, 1, Bytes{0x80, 0x10, 0x20, 0x30, 0x02, 0x00})), PdtStatus::Ok);
+  EXPECT_EQ(pixels_, PixelBuffer(4, 0xFF302010u));
+}
+
+}  // namespace
