@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# Runs the real viewer on a virtual X display in a folder of generated
+# pictures: picks files with the keyboard, checks the painted picture and the
+# window's size on a screenshot, then closes the window and expects status 0.
+#
+#   desktop_smoke.sh QUILLON SMOKE_PICTURES XWD_CHECK OUT_DIR
+#
+# Exits 77 (reported as skipped) when the virtual display cannot be had.
+set -uo pipefail
+
+quillon=$1
+make_pictures=$2
+xwd_check=$3
+out_dir=$4
+
+skip() {
+  echo "SKIPPED: $*"
+  exit 77
+}
+
+for tool in Xvfb xdotool xwd xwininfo; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/setup.sh installs it)"
+done
+
+work=$(mktemp -d)
+xvfb_pid=""
+app_pid=""
+
+cleanup() {
+  if [[ -n $app_pid ]] && kill -0 "$app_pid" 2>/dev/null; then
+    kill "$app_pid" 2>/dev/null
+    wait "$app_pid" 2>/dev/null
+  fi
+  if [[ -n $xvfb_pid ]] && kill -0 "$xvfb_pid" 2>/dev/null; then
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAILED: $*" >&2
+  if [[ -f $work/screen.xwd ]]; then
+    cp "$work/screen.xwd" "$out_dir/smoke_screen.xwd"
+    echo "last screenshot: $out_dir/smoke_screen.xwd" >&2
+  fi
+  [[ -f $work/quillon.log ]] && sed 's/^/quillon: /' "$work/quillon.log" >&2
+  exit 1
+}
+
+"$make_pictures" "$work/pictures" || fail "cannot write the test pictures"
+
+# Xvfb picks a free display itself and names it on descriptor 3 once it is ready.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [[ -s $work/display ]] && break
+  kill -0 "$xvfb_pid" 2>/dev/null || break
+  sleep 0.1
+done
+[[ -s $work/display ]] || skip "Xvfb could not start: $(tail -n 3 "$work/xvfb.log" | tr '\n' ' ')"
+export DISPLAY=":$(head -n 1 "$work/display")"
+export QT_QPA_PLATFORM=xcb
+unset WAYLAND_DISPLAY
+
+(cd "$work/pictures" && exec "$quillon") >"$work/quillon.log" 2>&1 &
+app_pid=$!
+
+wid=$(timeout 15 xdotool search --sync --onlyvisible --name '^Quillon$' 2>/dev/null | head -n 1)
+[[ -n $wid ]] || fail "the window did not appear"
+
+# Client area: without a window manager the window is its client area.
+geometry() {
+  xwininfo -id "$wid" | awk '
+    /Absolute upper-left X:/ {x = $NF} /Absolute upper-left Y:/ {y = $NF}
+    /^ *Width:/ {w = $NF} /^ *Height:/ {h = $NF}
+    END {print x, y, w, h}'
+}
+for _ in $(seq 30); do
+  read -r win_x win_y win_w win_h < <(geometry)
+  [[ "$win_w x $win_h" == "327 x 462" ]] && break
+  sleep 0.1
+done
+[[ "$win_w x $win_h" == "327 x 462" ]] || fail "client area is $win_w x $win_h, expected 327 x 462"
+
+# Expected colours inside the picture box's interior, (2,2)-(322,242): the
+# picture's quadrants stretched to 160 x 120 each.
+first=(42:32:E02020 282:32:20C040 42:212:2040E0 282:212:F0D020 150:110:E02020 174:134:F0D020)
+second=(42:32:F0D020 282:32:2040E0 42:212:20C040 282:212:E02020)
+
+# Waits until the screen shows the expected pixels (painting follows the key
+# press asynchronously).
+expect_picture() {
+  local what=$1
+  shift
+  local report=""
+  for _ in $(seq 50); do
+    xwd -root -silent -out "$work/screen.xwd" || fail "xwd could not take a screenshot"
+    if report=$("$xwd_check" "$work/screen.xwd" "$win_x" "$win_y" "$@"); then
+      echo "ok: $what"
+      return 0
+    fi
+    sleep 0.1
+  done
+  fail "$what: $report"
+}
+
+# Focus the file list by clicking below its entries (selects nothing), then
+# choose files with the keyboard only.
+xdotool mousemove --window "$wid" 243 430 click 1
+xdotool key Down
+expect_picture "Down selects A.PDT and shows it" "${first[@]}"
+xdotool key End
+expect_picture "End selects b.pdt and shows it" "${second[@]}"
+xdotool key Home
+expect_picture "Home returns to A.PDT" "${first[@]}"
+cp "$work/screen.xwd" "$out_dir/smoke_screen.xwd"
+
+# The close button "閉じる" at (80,432), 81 x 25, ends the program.
+xdotool mousemove --window "$wid" 120 444 click 1
+for _ in $(seq 50); do
+  kill -0 "$app_pid" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$app_pid" 2>/dev/null && fail "the program still runs after its window was closed"
+wait "$app_pid"
+status=$?
+app_pid=""
+[[ $status -eq 0 ]] || fail "the program ended with status $status"
+echo "ok: closing the window ends the program with status 0"
