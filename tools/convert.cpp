@@ -8,6 +8,8 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <new>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
 
@@ -230,6 +232,13 @@ std::string ConvertOne(const Conversion& conversion, bool force, LoadedPicture& 
     if (fs::equivalent(conversion.input, output, ec)) return "the output would replace the input";
   }
 
+  // Opening a pipe or a device would wait for a writer or read without end.
+  std::error_code status_ec;
+  const fs::file_status input_status = fs::status(conversion.input, status_ec);
+  if (fs::exists(input_status) && !fs::is_regular_file(input_status)) {
+    return "not a regular file";
+  }
+
   picture.Header = PdtHeader{};
   picture.FileHeader = BITMAPFILEHEADER{};
   picture.Info = BITMAPINFO{};
@@ -272,7 +281,16 @@ std::size_t ConvertAll(const Plan& plan, bool force, unsigned jobs, Reporter& re
       const std::size_t index = next.fetch_add(1);
       if (index >= plan.conversions.size()) break;
       const Conversion& conversion = plan.conversions[index];
-      const std::string reason = ConvertOne(conversion, force, picture);
+      std::string reason;
+      try {
+        reason = ConvertOne(conversion, force, picture);
+      } catch (const std::bad_alloc&) {
+        // A header may announce a picture larger than the memory at hand.
+        picture.Pixels = PixelBuffer();
+        reason = "not enough memory for the picture";
+      } catch (const std::exception& error) {
+        reason = error.what();
+      }
       if (reason.empty()) {
         converted.fetch_add(1);
       } else {

@@ -1,6 +1,7 @@
 // Runs the built pdt2bmp program on pictures made with the project's encoder.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -288,14 +289,16 @@ TEST_F(Pdt2Bmp, EachFailureGetsOneLineNamingFileAndReason) {
   back.insert(back.end(), 16, 0x00);
   WriteBytes(work_ / "in/back.pdt", back);
 
-  const RunResult result = Run({"-o", "out", "in", "missing.pdt"});
+  ASSERT_EQ(mkfifo((work_ / "pipe.pdt").c_str(), 0644), 0);  // would block a reader
+
+  const RunResult result = Run({"-o", "out", "in", "missing.pdt", "pipe.pdt"});
   EXPECT_EQ(result.status, 1);
   EXPECT_THAT(ListFiles(work_ / "out"), ElementsAre("00good.bmp"));
   EXPECT_EQ(ReadBytes(work_ / "out/00good.bmp"), Expected(good));
 
   std::vector<std::string> lines = Lines(result.err);
   ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back(), "converted 1 of 7 files, 6 failed");
+  EXPECT_EQ(lines.back(), "converted 1 of 8 files, 7 failed");
   lines.pop_back();
   EXPECT_THAT(lines, ::testing::UnorderedElementsAre(
                          "pdt2bmp: in/notpdt.pdt: not a PDT10 file",
@@ -304,7 +307,8 @@ TEST_F(Pdt2Bmp, EachFailureGetsOneLineNamingFileAndReason) {
                          "pdt2bmp: in/huge.pdt: picture too large",
                          "pdt2bmp: in/cut.pdt: stream ends before the picture is complete",
                          "pdt2bmp: in/back.pdt: copy before the first pixel",
-                         "pdt2bmp: missing.pdt: cannot open the file (No such file or directory)"));
+                         "pdt2bmp: missing.pdt: cannot open the file (No such file or directory)",
+                         "pdt2bmp: pipe.pdt: not a regular file"));
 }
 
 TEST_F(Pdt2Bmp, UnwritableOutputsAreReported) {
