@@ -12,6 +12,8 @@ PACKAGES=(
   qt6-base-dev libgl-dev fonts-ipafont-gothic
   # running the real program on a virtual display
   xvfb xauth x11-utils x11-apps xdotool
+  # checking the installed desktop entry
+  desktop-file-utils
 )
 
 missing=()
