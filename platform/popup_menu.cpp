@@ -10,7 +10,12 @@ int PopupMenu::AddEntry(const QString& caption) {
   const int index = EntryCount();
   QAction* action = addAction(caption);
   action->setCheckable(true);
-  connect(action, &QAction::triggered, this, [this, index] { emit Click(index); });
+  // Qt flips a checkable entry when it is chosen; here only the handler of
+  // Click decides about check marks, so the flip is undone first.
+  connect(action, &QAction::triggered, this, [this, action, index](bool checked) {
+    action->setChecked(!checked);
+    emit Click(index);
+  });
   entries_.push_back(action);
   return index;
 }

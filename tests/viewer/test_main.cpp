@@ -1,0 +1,13 @@
+// Runs the window tests inside one QApplication on the offscreen platform.
+#include <gtest/gtest.h>
+#include <QApplication>
+
+#include "platform/window_metrics.h"
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  platform::InstallFontSubstitutes();
+  return RUN_ALL_TESTS();
+}
