@@ -1,6 +1,7 @@
 #include "pdt/mdl_pdt.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -22,88 +23,237 @@ std::uint32_t LiteralPixel(const std::uint8_t* p) {
          static_cast<std::uint32_t>(p[1]) << 8 | p[0];
 }
 
-// Longest a flag group can be: one flag byte and eight 3-byte literals.
-constexpr std::size_t kMaxGroupBytes = std::size_t{1} + 8 * 3;
-// Most pixels a flag group can produce: eight 16-pixel copies.
-constexpr std::size_t kMaxGroupPixels = 8 * 16;
-
-struct DecodeState {
-  std::size_t in = 0;   // next payload byte
-  std::size_t out = 0;  // next pixel
-};
-
-// Whole flag groups while a full group's input and output are certainly
-// available, so the tokens inside need no bounds checks. A copy with a distance
-// of 16 or more cannot overlap what it writes and moves 16 pixels at once; the
-// pixels written past its length are overwritten by the tokens that follow.
-PdtStatus DecodeGroups(const std::uint8_t* src, std::size_t src_len, std::uint32_t* dst,
-                       std::size_t dst_len, DecodeState& st) {
-  std::size_t i = st.in;
-  std::size_t j = st.out;
-  while (src_len - i >= kMaxGroupBytes && dst_len - j >= kMaxGroupPixels) {
-    unsigned flags = src[i++];
-    for (int bit = 0; bit < 8; ++bit, flags <<= 1) {
-      if (flags & 0x80u) {
-        dst[j++] = LiteralPixel(src + i);
-        i += 3;
-        continue;
-      }
-      const unsigned v = static_cast<unsigned>(src[i]) | static_cast<unsigned>(src[i + 1]) << 8;
-      i += 2;
-      const std::size_t distance = (v >> 4) + 1;
-      const std::size_t length = (v & 0x0Fu) + 1;
-      if (distance > j) {
-        st = {i, j};
-        return PdtStatus::CopyBeforeStart;
-      }
-      std::uint32_t* out = dst + j;
-      const std::uint32_t* from = out - distance;
-      if (distance >= 16) {
-        std::memcpy(out, from, 16 * sizeof(std::uint32_t));
-      } else if (distance == 1) {
-        std::fill_n(out, 16, *from);
-      } else {
-        for (std::size_t k = 0; k < length; ++k) out[k] = from[k];
-      }
-      j += length;
-    }
+// LiteralPixel for a literal followed by at least one more readable byte: one
+// 4-byte load on little-endian hosts, whose top byte is then replaced.
+std::uint32_t LiteralPixelWide(const std::uint8_t* p) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v | 0xFF000000u;
+  } else {
+    return LiteralPixel(p);
   }
-  st = {i, j};
-  return PdtStatus::Ok;
 }
 
-// The same tokens with every read and write checked; used for the last groups
-// near the end of either buffer. Stops as soon as the picture is complete: a
-// copy running past the last pixel is cut there.
-PdtStatus DecodeTail(const std::uint8_t* src, std::size_t src_len, std::uint32_t* dst,
-                     std::size_t dst_len, DecodeState& st) {
-  std::size_t i = st.in;
-  std::size_t j = st.out;
-  unsigned flags = 0;
-  unsigned mask = 0;
-  while (j < dst_len) {
-    mask >>= 1;
-    if (mask == 0) {
-      if (i >= src_len) return PdtStatus::StreamTruncated;
-      flags = src[i++];
-      mask = 0x80;
+// Input a flag group may need when read without checks: the flag byte, eight
+// 3-byte literals, and one byte beyond the last literal for its 4-byte load.
+constexpr std::size_t kGroupReadBytes = std::size_t{1} + 8 * 3 + 1;
+// Pixels a copy writes at once when it has room; the surplus past its length
+// lands on pixels the following tokens overwrite.
+constexpr std::size_t kCopyBlock = 16;
+
+void CopyPixels(std::uint32_t* out, const std::uint32_t* from, std::size_t count) {
+  std::memcpy(out, from, count * sizeof(std::uint32_t));
+}
+
+// Writes kCopyBlock pixels at `out` repeating the `distance` pixels before it
+// (distance below kCopyBlock), as a pixel-at-a-time forward copy would.
+void RepeatBlock(std::uint32_t* out, std::size_t distance) {
+  const std::uint32_t* from = out - distance;
+  if (distance >= 8) {
+    // Each 8-pixel half reads only pixels written before it.
+    CopyPixels(out, from, 8);
+    CopyPixels(out + 8, from + 8, 8);
+  } else if (distance >= 4) {
+    for (std::size_t k = 0; k < kCopyBlock; k += 4) CopyPixels(out + k, from + k, 4);
+  } else if (distance == 1) {
+    std::fill_n(out, kCopyBlock, *from);
+  } else if (distance == 2) {
+    std::uint64_t pair;
+    std::memcpy(&pair, from, sizeof pair);
+    for (std::size_t k = 0; k < kCopyBlock; k += 2) std::memcpy(out + k, &pair, sizeof pair);
+  } else {
+    for (std::size_t k = 0; k < kCopyBlock; ++k) out[k] = from[k];
+  }
+}
+
+// Where the decoder stands: next payload byte, storage index of the current
+// row's first pixel, pixels written in that row, and rows complete.
+struct Cursor {
+  std::size_t in = 0;
+  std::size_t row_base = 0;
+  std::size_t col = 0;
+  std::size_t rows_done = 0;
+};
+
+// The output: `rows` rows of `row_len` pixels. Row r of the stream is stored
+// at (rows − 1 − r) × row_len: with one row of the whole picture's length that
+// is stream order (top row first), with the picture's own width and height it
+// is bottom row first, so a load needs no separate flip. Earlier rows of the
+// stream therefore lie after the current one in storage.
+struct Rows {
+  std::uint32_t* dst;
+  std::size_t row_len;
+  std::size_t rows;
+};
+
+enum class Step { Continue, Done, CopyBeforeStart };
+
+struct SlowResult {
+  Step step;
+  Cursor cursor;
+};
+
+// Moves to the next row; true when that completes the picture.
+bool EndRow(const Rows& out, Cursor& c) {
+  c.col = 0;
+  if (++c.rows_done == out.rows) return true;
+  c.row_base -= out.row_len;
+  return false;
+}
+
+// A copy token one pixel at a time, following source and destination across
+// row ends; cut off where the picture is complete.
+SlowResult CopySlow(const Rows& out, Cursor c, std::size_t distance, std::size_t length) {
+  std::size_t from_base = c.row_base;
+  std::size_t from_col = 0;
+  if (distance <= c.col) {
+    from_col = c.col - distance;
+  } else {
+    // `back` rows up, stored `back` rows after the current one.
+    const std::size_t reach = distance - c.col;
+    const std::size_t back = reach <= out.row_len ? 1 : (reach - 1) / out.row_len + 1;
+    if (back > c.rows_done) return {Step::CopyBeforeStart, c};
+    from_base = c.row_base + back * out.row_len;
+    from_col = back * out.row_len - reach;
+  }
+  for (std::size_t k = 0; k < length; ++k) {
+    out.dst[c.row_base + c.col] = out.dst[from_base + from_col];
+    if (++from_col == out.row_len) {
+      from_col = 0;
+      from_base -= out.row_len;
     }
-    if (flags & mask) {
-      if (src_len - i < 3) return PdtStatus::StreamTruncated;
-      dst[j++] = LiteralPixel(src + i);
-      i += 3;
+    if (++c.col == out.row_len && EndRow(out, c)) return {Step::Done, c};
+  }
+  return {Step::Continue, c};
+}
+
+PdtStatus Finish(Step step) {
+  return step == Step::Done ? PdtStatus::Ok : PdtStatus::CopyBeforeStart;
+}
+
+unsigned CopyValue(const std::uint8_t* p) {
+  return static_cast<unsigned>(p[0]) | static_cast<unsigned>(p[1]) << 8;
+}
+
+PdtStatus DecodeRows(std::span<const std::uint8_t> payload, const Rows& out) {
+  const std::uint8_t* const src = payload.data();
+  const std::size_t src_len = payload.size();
+  std::uint32_t* const dst = out.dst;
+  const std::size_t row_len = out.row_len;
+  const std::size_t total = row_len * out.rows;
+  Cursor c;
+  c.row_base = (out.rows - 1) * row_len;
+
+  // A copy token. When a whole block fits in the current row and the source
+  // lies in this row or wholly in the previous one, it moves kCopyBlock pixels
+  // at once; a source in the previous row is stored after this row, so it
+  // never overlaps what the copy writes. Everything else goes pixel by pixel.
+  auto copy = [&](unsigned v) {
+    const std::size_t distance = (v >> 4) + 1;
+    const std::size_t length = (v & 0x0Fu) + 1;
+    if (row_len - c.col >= kCopyBlock) {
+      std::uint32_t* to = dst + c.row_base + c.col;
+      if (distance <= c.col) {
+        if (distance >= kCopyBlock) {
+          CopyPixels(to, to - distance, kCopyBlock);
+        } else {
+          RepeatBlock(to, distance);
+        }
+        c.col += length;
+        return Step::Continue;
+      }
+      const std::size_t reach = distance - c.col;
+      if (reach <= row_len && length <= reach && c.rows_done > 0) {
+        const std::size_t from = c.row_base + row_len + (row_len - reach);
+        if (total - from >= kCopyBlock) {
+          CopyPixels(to, dst + from, kCopyBlock);
+        } else {
+          for (std::size_t k = 0; k < length; ++k) to[k] = dst[from + k];
+        }
+        c.col += length;
+        return Step::Continue;
+      }
+    }
+    const SlowResult r = CopySlow(out, c, distance, length);
+    c = r.cursor;
+    return r.step;
+  };
+
+  // Whole flag groups while their input is certainly there.
+  while (src_len - c.in >= kGroupReadBytes) {
+    unsigned flags = src[c.in++];
+    if (flags == 0xFFu && row_len - c.col >= 8) {
+      // Eight literals inside the current row.
+      std::uint32_t* to = dst + c.row_base + c.col;
+      for (std::size_t k = 0; k < 8; ++k) to[k] = LiteralPixelWide(src + c.in + 3 * k);
+      c.in += 24;
+      c.col += 8;
+      if (c.col == row_len && EndRow(out, c)) return PdtStatus::Ok;
       continue;
     }
-    if (src_len - i < 2) return PdtStatus::StreamTruncated;
-    const unsigned v = static_cast<unsigned>(src[i]) | static_cast<unsigned>(src[i + 1]) << 8;
-    i += 2;
-    const std::size_t distance = (v >> 4) + 1;
-    if (distance > j) return PdtStatus::CopyBeforeStart;
-    const std::size_t length = std::min<std::size_t>((v & 0x0Fu) + 1, dst_len - j);
-    for (std::size_t k = 0; k < length; ++k, ++j) dst[j] = dst[j - distance];
+    for (int t = 0; t < 8; ++t, flags <<= 1) {
+      if (flags & 0x80u) {
+        dst[c.row_base + c.col] = LiteralPixelWide(src + c.in);
+        c.in += 3;
+        ++c.col;
+      } else {
+        const Step step = copy(CopyValue(src + c.in));
+        c.in += 2;
+        if (step != Step::Continue) return Finish(step);
+      }
+      if (c.col == row_len && EndRow(out, c)) return PdtStatus::Ok;
+    }
   }
-  st = {i, j};
-  return PdtStatus::Ok;
+  // The last groups, every read checked; few enough that their copies go
+  // pixel by pixel.
+  for (;;) {
+    if (c.in >= src_len) return PdtStatus::StreamTruncated;
+    unsigned flags = src[c.in++];
+    for (int t = 0; t < 8; ++t, flags <<= 1) {
+      if (flags & 0x80u) {
+        if (src_len - c.in < 3) return PdtStatus::StreamTruncated;
+        dst[c.row_base + c.col] = LiteralPixel(src + c.in);
+        c.in += 3;
+        ++c.col;
+      } else {
+        if (src_len - c.in < 2) return PdtStatus::StreamTruncated;
+        const unsigned v = CopyValue(src + c.in);
+        const SlowResult r = CopySlow(out, c, (v >> 4) + 1, (v & 0x0Fu) + 1);
+        c = r.cursor;
+        const Step step = r.step;
+        c.in += 2;
+        if (step != Step::Continue) return Finish(step);
+      }
+      if (c.col == row_len && EndRow(out, c)) return PdtStatus::Ok;
+    }
+  }
+}
+
+// Checks the sizes, sizes `pixels` and decodes into it in the given row order.
+// The buffer is not cleared first: every pixel is written before the decoder
+// succeeds, and on failure it is emptied.
+PdtStatus DecodeInto(std::span<const std::uint8_t> payload, std::int32_t width, std::int32_t height,
+                     bool bottom_first, PixelBuffer& pixels) {
+  if (width < 1 || height < 1) {
+    pixels.clear();
+    return PdtStatus::BadDimensions;
+  }
+  const auto w = static_cast<std::size_t>(width);
+  const auto h = static_cast<std::size_t>(height);
+  const std::size_t total = w * h;
+  if (total > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) / 4) {
+    pixels.clear();
+    return PdtStatus::TooLarge;
+  }
+  pixels.resize(total);
+  const Rows out{pixels.data(), bottom_first ? w : total, bottom_first ? h : 1};
+  const PdtStatus status = DecodeRows(payload, out);
+  if (status != PdtStatus::Ok) {
+    pixels.clear();
+    pixels.shrink_to_fit();
+  }
+  return status;
 }
 
 bool ContainsPdt10(const std::array<char, 8>& signature) {
@@ -185,23 +335,7 @@ PdtStatus CheckHeader(const PdtHeader& header, std::size_t payload_bytes) {
 
 PdtStatus DecodeStream(std::span<const std::uint8_t> payload, std::int32_t width,
                        std::int32_t height, PixelBuffer& pixels) {
-  pixels.clear();
-  if (width < 1 || height < 1) return PdtStatus::BadDimensions;
-  const std::size_t total = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-  if (total > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) / 4) {
-    return PdtStatus::TooLarge;
-  }
-  pixels.resize(total);
-  DecodeState st;
-  PdtStatus status = DecodeGroups(payload.data(), payload.size(), pixels.data(), total, st);
-  if (status == PdtStatus::Ok) {
-    status = DecodeTail(payload.data(), payload.size(), pixels.data(), total, st);
-  }
-  if (status != PdtStatus::Ok) {
-    pixels.clear();
-    pixels.shrink_to_fit();
-  }
-  return status;
+  return DecodeInto(payload, width, height, false, pixels);
 }
 
 bool DecodePdt10(const PdtHeader& header, std::vector<std::uint8_t>& payload, PixelBuffer& pixels,
@@ -252,9 +386,11 @@ PdtStatus LoadPdtFile(const std::filesystem::path& path, PdtHeader& header, Pixe
   payload.resize(static_cast<std::size_t>(read));
   file.reset();
 
-  if (!DecodePdt10(header, payload, pixels, &status)) return status;
-  FlipRows(pixels, header.Width, header.Height);
-  return PdtStatus::Ok;
+  // Decoded straight into bottom-first order, which is what flipping the
+  // stream-order result would give.
+  status = DecodeInto(payload, header.Width, header.Height, true, pixels);
+  std::vector<std::uint8_t>().swap(payload);
+  return status;
 }
 
 bool LoadPdt(const std::filesystem::path& path, PdtHeader& header, PixelBuffer& pixels) {
