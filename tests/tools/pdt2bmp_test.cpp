@@ -329,6 +329,38 @@ TEST_F(Pdt2Bmp, UnwritableOutputsAreReported) {
   EXPECT_EQ(ReadBytes(work_ / "blocker"), (std::vector<std::uint8_t>{1, 2, 3}));
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kUnderAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kUnderAddressSanitizer = true;
+#else
+constexpr bool kUnderAddressSanitizer = false;
+#endif
+#else
+constexpr bool kUnderAddressSanitizer = false;
+#endif
+
+TEST_F(Pdt2Bmp, PictureLargerThanTheMemoryAtHandIsAFailureNotACrash) {
+  if (kUnderAddressSanitizer) GTEST_SKIP() << "the sanitizer needs more address space";
+  // 8192 × 4096 pixels need 128 MiB; the program may use 96 MiB in all.
+  const std::size_t payload = 4u << 20;
+  std::vector<std::uint8_t> bytes = pdtgen::MakeHeader(8192, 4096, payload);
+  bytes.resize(bytes.size() + payload, 0);
+  WriteBytes(work_ / "big.pdt", bytes);
+  const TestPicture small = AddPdt("small.pdt", 5, 5, 3);
+
+  const RunResult result =
+      tooltest::RunProgram("/bin/sh",
+                           {"-c", "ulimit -v 98304 && exec \"$0\" \"$@\"", PDT2BMP_PATH, "-j", "1",
+                            "-o", "out", "big.pdt", "small.pdt"},
+                           work_);
+  EXPECT_EQ(result.status, 1) << result.err;
+  EXPECT_THAT(result.err, HasSubstr("pdt2bmp: big.pdt: not enough memory for the picture\n"));
+  EXPECT_EQ(ReadBytes(work_ / "out/small.bmp"), Expected(small));
+  EXPECT_FALSE(fs::exists(work_ / "out/big.bmp"));
+}
+
 // --- existing files ---------------------------------------------------------
 
 TEST_F(Pdt2Bmp, ExistingFileIsKeptUnlessForced) {
