@@ -205,6 +205,12 @@ TEST_F(Pdt2Bmp, FolderContributesPdtFilesInAnyCase) {
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_THAT(ListFiles(work_ / "out"), ElementsAre("B.bmp", "a.bmp", "c.bmp"));
   EXPECT_EQ(result.err, "converted 3 of 3 files\n");
+
+  // Without -o the files are converted beside themselves.
+  EXPECT_EQ(Run({"-q", "in"}).status, 0);
+  EXPECT_THAT(ListFiles(work_ / "in"),
+              ElementsAre("B.PDT", "B.bmp", "a.bmp", "a.pdt", "c.Pdt", "c.bmp", "d.txt",
+                          "e.pdt.bak", "x.pdt/inner.pdt"));
 }
 
 TEST_F(Pdt2Bmp, RecursiveRunKeepsTheSubfolderStructure) {
