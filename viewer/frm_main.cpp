@@ -56,6 +56,7 @@ frm_main::frm_main(Services services, QWidget* parent)
   platform::InstallFontSubstitutes();
   setAttribute(Qt::WA_WindowPropagation);
   setFont(QFont(platform::kDesignFontFamily, platform::kDesignFontPoints));
+  m_VIEW->setFont(font());  // popups take the application's menu font otherwise
   platform::SetOuterSizeTwips(*this, kDesignWidthTwips, kDesignHeightTwips);
 
   Pic->move(0, 0);

@@ -8,12 +8,18 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <utility>
 #include <vector>
 
 #include "platform/lists.h"
 #include "platform/message_box.h"
 #include "viewer/frm_main.h"
+
+// Readable QStrings in test failures.
+inline void PrintTo(const QString& text, std::ostream* os) {
+  *os << text.toStdString();
+}
 
 namespace viewer_test {
 
