@@ -47,7 +47,7 @@ void CopyPixels(std::uint32_t* out, const std::uint32_t* from, std::size_t count
 }
 
 // Writes kCopyBlock pixels at `out` repeating the `distance` pixels before it
-// (distance below kCopyBlock), as a pixel-at-a-time forward copy would.
+// (distance 2 to kCopyBlock − 1), as a pixel-at-a-time forward copy would.
 void RepeatBlock(std::uint32_t* out, std::size_t distance) {
   const std::uint32_t* from = out - distance;
   if (distance >= 8) {
@@ -56,8 +56,6 @@ void RepeatBlock(std::uint32_t* out, std::size_t distance) {
     CopyPixels(out + 8, from + 8, 8);
   } else if (distance >= 4) {
     for (std::size_t k = 0; k < kCopyBlock; k += 4) CopyPixels(out + k, from + k, 4);
-  } else if (distance == 1) {
-    std::fill_n(out, kCopyBlock, *from);
   } else if (distance == 2) {
     std::uint64_t pair;
     std::memcpy(&pair, from, sizeof pair);
@@ -144,6 +142,10 @@ PdtStatus DecodeRows(std::span<const std::uint8_t> payload, const Rows& out) {
   const std::size_t total = row_len * out.rows;
   Cursor c;
   c.row_base = (out.rows - 1) * row_len;
+  // The pixel just before the current position whenever the current row has
+  // one. Kept in a register: a distance-1 copy repeats it, and reading it back
+  // from the stores just made would stall on them.
+  std::uint32_t last = 0;
 
   // A copy token. When a whole block fits in the current row and the source
   // lies in this row or wholly in the previous one, it moves kCopyBlock pixels
@@ -155,10 +157,15 @@ PdtStatus DecodeRows(std::span<const std::uint8_t> payload, const Rows& out) {
     if (row_len - c.col >= kCopyBlock) {
       std::uint32_t* to = dst + c.row_base + c.col;
       if (distance <= c.col) {
+        const std::uint32_t* from = to - distance;
         if (distance >= kCopyBlock) {
-          CopyPixels(to, to - distance, kCopyBlock);
+          CopyPixels(to, from, kCopyBlock);
+          last = from[length - 1];
+        } else if (distance == 1) {
+          std::fill_n(to, kCopyBlock, last);
         } else {
           RepeatBlock(to, distance);
+          last = from[(length - 1) % distance];
         }
         c.col += length;
         return Step::Continue;
@@ -171,12 +178,14 @@ PdtStatus DecodeRows(std::span<const std::uint8_t> payload, const Rows& out) {
         } else {
           for (std::size_t k = 0; k < length; ++k) to[k] = dst[from + k];
         }
+        last = dst[from + length - 1];
         c.col += length;
         return Step::Continue;
       }
     }
     const SlowResult r = CopySlow(out, c, distance, length);
     c = r.cursor;
+    if (c.col > 0) last = dst[c.row_base + c.col - 1];
     return r.step;
   };
 
@@ -187,6 +196,7 @@ PdtStatus DecodeRows(std::span<const std::uint8_t> payload, const Rows& out) {
       // Eight literals inside the current row.
       std::uint32_t* to = dst + c.row_base + c.col;
       for (std::size_t k = 0; k < 8; ++k) to[k] = LiteralPixelWide(src + c.in + 3 * k);
+      last = LiteralPixelWide(src + c.in + 21);
       c.in += 24;
       c.col += 8;
       if (c.col == row_len && EndRow(out, c)) return PdtStatus::Ok;
@@ -194,7 +204,8 @@ PdtStatus DecodeRows(std::span<const std::uint8_t> payload, const Rows& out) {
     }
     for (int t = 0; t < 8; ++t, flags <<= 1) {
       if (flags & 0x80u) {
-        dst[c.row_base + c.col] = LiteralPixelWide(src + c.in);
+        last = LiteralPixelWide(src + c.in);
+        dst[c.row_base + c.col] = last;
         c.in += 3;
         ++c.col;
       } else {
