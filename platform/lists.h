@@ -67,16 +67,20 @@ class DriveList : public QComboBox {
 };
 
 // Directory list: the chain of folders from the volume's root down to the
-// current folder, then the current folder's subfolders.
+// current folder, then the current folder's visible subfolders, sorted by name
+// without regard to case. Double-click or Enter opens the highlighted folder.
+// Starts in the process's current directory and never changes it.
 class DirList : public QListWidget {
   Q_OBJECT
  public:
   explicit DirList(std::shared_ptr<const VolumeSource> volumes = nullptr,
                    QWidget* parent = nullptr);
   QString Path() const;
-  // Moves to `path`; 0 on success, kErrDeviceUnavailable for a volume that is
-  // not available, another non-zero number for a folder that cannot be
-  // entered (the path then stays). Raises Change whenever the path changes.
+  // Moves to `path` (a volume's mount point moves to that volume's root); 0 on
+  // success, kErrDeviceUnavailable for a volume that is not available,
+  // kErrPathNotFound for a path that is no folder, kErrPathAccess for a folder
+  // that cannot be read. On failure the path stays. Raises Change whenever the
+  // path changes; setting the path it already has only lists it again.
   int SetPath(const QString& path);
   const VolumeSource& Volumes() const;
 
@@ -97,8 +101,10 @@ class DirList : public QListWidget {
   QString path_;
 };
 
-// File list: the files of its path whose names match the pattern, without
-// regard to letter case, sorted by name.
+// File list: the regular files of its path whose names match the pattern
+// ("*.pdt" unless set; several patterns separated by ';'), without regard to
+// letter case, sorted by name; hidden (dot) files are left out. Starts in the
+// process's current directory with nothing selected.
 class FileList : public QListWidget {
   Q_OBJECT
  public:
