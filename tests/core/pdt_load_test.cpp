@@ -2,7 +2,9 @@
 // or hostile file is turned down without touching memory it must not.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
+#include <random>
 #include <string>
 
 #include "pdt/mdl_pdt.h"
@@ -207,6 +209,55 @@ TEST_F(PdtLoad, AFileShorterThanFileSizeFailsOnlyWhenBytesAreMissing) {
   missing.insert(missing.end(), payload.begin(), payload.end());
   EXPECT_EQ(Load(missing), PdtStatus::StreamTruncated);
   ExpectNoPicture();
+}
+
+// A random stream of literals and copies of every distance and length that
+// makes exactly `count` pixels; copies may reach across any number of rows.
+StreamBuilder RandomTokens(std::size_t count, std::mt19937& rng) {
+  StreamBuilder s;
+  s.Literal(rng());
+  while (s.pixels().size() < count) {
+    const std::size_t have = s.pixels().size();
+    const std::size_t room = std::min<std::size_t>(count - have, 16);
+    switch (rng() % 4) {
+      case 0:
+        s.Literal(rng());
+        break;
+      case 1:  // short distances overlap what they write
+        s.Copy(1 + rng() % std::min<std::size_t>(have, 16), 1 + rng() % room);
+        break;
+      default:
+        s.Copy(1 + rng() % std::min<std::size_t>(have, 4096), 1 + rng() % room);
+        break;
+    }
+  }
+  return s;
+}
+
+TEST_F(PdtLoad, RandomTokenStreamsLoadBottomRowFirst) {
+  std::mt19937 rng(2024);
+  for (std::int32_t w : {1, 2, 7, 15, 16, 17, 24, 31, 32, 33, 64, 100, 255, 256, 1000, 4097}) {
+    for (int round = 0; round < 3; ++round) {
+      const std::int32_t h = 1 + static_cast<std::int32_t>(rng() % (40000 / w + 2));
+      const StreamBuilder s =
+          RandomTokens(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), rng);
+      ASSERT_EQ(Load(PdtFile(w, h, s.bytes())), PdtStatus::Ok) << w << " x " << h;
+      ASSERT_EQ(pixels_, coretest::BottomFirst(s.pixels(), w, h)) << w << " x " << h;
+    }
+  }
+}
+
+TEST_F(PdtLoad, CopiesReachingBeforeTheFirstPixelAreFoundInAnyRow) {
+  std::mt19937 rng(99);
+  for (std::int32_t w : {1, 5, 16, 40, 300}) {
+    const std::int32_t h = 50;
+    // A valid start, then a copy reaching one pixel too far back, then filler.
+    StreamBuilder s = RandomTokens(static_cast<std::size_t>(w) * 3 + 3, rng);
+    s.Copy(s.pixels().size() + 1, 1);
+    while (s.pixels().size() < static_cast<std::size_t>(w * h)) s.Literal(0x123456);
+    EXPECT_EQ(Load(PdtFile(w, h, s.bytes())), PdtStatus::CopyBeforeStart) << "width " << w;
+    ExpectNoPicture();
+  }
 }
 
 TEST_F(PdtLoad, OneFailureDoesNotSpoilTheNextLoad) {

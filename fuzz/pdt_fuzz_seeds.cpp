@@ -1,0 +1,111 @@
+// Writes the fuzzer's starting corpus into a folder: small valid pictures made
+// by the project's encoder, and broken variants of them.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tools/pdt_encoder.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Flat areas, a gradient and a little noise, top row first.
+std::vector<std::uint32_t> Picture(std::int32_t w, std::int32_t h, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  const std::uint32_t palette[] = {0x203040, 0xF0E0D0, 0x10A010,
+                                   static_cast<std::uint32_t>(rng() & 0xFFFFFF)};
+  std::vector<std::uint32_t> pixels;
+  for (std::int32_t y = 0; y < h; ++y) {
+    for (std::int32_t x = 0; x < w; ++x) {
+      std::uint32_t p = palette[static_cast<std::size_t>((x / 5 + y / 3) % 4)];
+      if (x > w / 2) p = static_cast<std::uint32_t>(x * 255 / w) << 16 | 0x40;
+      if (rng() % 16 == 0) p = static_cast<std::uint32_t>(rng() & 0xFFFFFF);
+      pixels.push_back(p);
+    }
+  }
+  return pixels;
+}
+
+void PutLe32(Bytes& b, std::size_t at, std::uint32_t v) {
+  for (std::size_t k = 0; k < 4; ++k) b[at + k] = static_cast<std::uint8_t>(v >> (8 * k));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
+    return 2;
+  }
+  const std::filesystem::path dir = argv[1];
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  int written = 0;
+  bool ok = true;
+  auto put = [&](const std::string& name, const Bytes& bytes) {
+    ok = pdtgen::WriteFile(dir / name, bytes) && ok;
+    ++written;
+  };
+
+  // Valid pictures of several shapes, narrow ones included.
+  const std::pair<std::int32_t, std::int32_t> sizes[] = {
+      {1, 1}, {2, 2}, {4, 1}, {1, 40}, {3, 17}, {15, 6}, {16, 4}, {17, 9}, {40, 30}, {64, 48}};
+  std::uint32_t seed = 1;
+  for (const auto& [w, h] : sizes) {
+    const Bytes file = pdtgen::EncodePdt(Picture(w, h, seed++), w, h);
+    const std::string base = std::to_string(w) + "x" + std::to_string(h);
+    put("ok-" + base + ".pdt", file);
+
+    // The same picture, broken in several ways.
+    Bytes cut = file;
+    cut.resize(32 + (file.size() - 32) / 2);
+    put("cut-" + base + ".pdt", cut);
+    Bytes short_size = file;
+    PutLe32(short_size, 8, static_cast<std::uint32_t>(file.size() - 3));
+    put("filesize-short-" + base + ".pdt", short_size);
+    Bytes taller = file;
+    PutLe32(taller, 16, static_cast<std::uint32_t>(h + 1));
+    put("taller-" + base + ".pdt", taller);
+  }
+
+  // Only literals, and one spread over a long narrow column.
+  pdtgen::EncodeOptions literals;
+  literals.literals_only = true;
+  put("ok-literals-8x8.pdt", pdtgen::EncodePdt(Picture(8, 8, 99), 8, 8, literals));
+  put("ok-column-1x200.pdt", pdtgen::EncodePdt(std::vector<std::uint32_t>(200, 0x123456), 1, 200));
+
+  // The worked example and its relatives.
+  const Bytes example = {0x80, 0x10, 0x20, 0x30, 0x02, 0x00};
+  Bytes ex = pdtgen::MakeHeader(4, 1, example.size());
+  ex.insert(ex.end(), example.begin(), example.end());
+  put("example.pdt", ex);
+  Bytes spaced = ex;
+  const char sig[8] = {' ', 'P', 'D', 'T', '1', '0', 0, 0};
+  std::copy(sig, sig + 8, spaced.begin());
+  put("spaced-signature.pdt", spaced);
+  Bytes lower = ex;
+  lower[0] = 'p';
+  put("lower-signature.pdt", lower);
+  Bytes copy_first = ex;
+  copy_first[32] = 0x00;
+  put("copy-first.pdt", copy_first);
+  Bytes huge = pdtgen::MakeHeader(23170, 23170, 992);
+  huge.resize(1024, 0xFF);
+  put("huge-claim.pdt", huge);
+  Bytes too_large = pdtgen::MakeHeader(65536, 65536, 4);
+  too_large.insert(too_large.end(), {0x80, 1, 2, 3});
+  put("too-large.pdt", too_large);
+  put("header-only.pdt", pdtgen::MakeHeader(4, 1, 6));
+  put("short-header.pdt", Bytes(ex.begin(), ex.begin() + 20));
+
+  if (!ok) {
+    std::fprintf(stderr, "%s: cannot write into %s\n", argv[0], dir.c_str());
+    return 1;
+  }
+  std::printf("%d seed files in %s\n", written, dir.c_str());
+  return 0;
+}
