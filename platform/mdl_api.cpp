@@ -3,8 +3,10 @@
 #include <QImage>
 #include <QRect>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace mdl_api {
 namespace {
@@ -31,6 +33,124 @@ void CopyRows(QImage& surface, QPoint to, const QImage& image, const QRect& from
     uchar* dst = surface.scanLine(y) + static_cast<std::size_t>(target.left()) * 4;
     std::memcpy(dst, src, bytes);
   }
+}
+
+// One source sample of a resampled axis: its index and its weight in 1/256.
+struct Tap {
+  int index = 0;
+  int weight = 0;
+};
+
+// Samples along one axis: `per` taps for each destination position, whose
+// weights add up to 256. Shrinking averages 2 or 4 evenly spread samples of
+// the position's footprint, with equal weights; enlarging interpolates
+// linearly between the two nearest source pixels. Every index lies in
+// 0 … src − 1.
+struct AxisTaps {
+  int per = 1;
+  bool shrinks = false;
+  std::vector<Tap> taps;
+  const Tap* At(int d) const { return taps.data() + static_cast<std::size_t>(d) * per; }
+};
+
+AxisTaps MakeTaps(int src, int dst) {
+  AxisTaps axis;
+  const double scale = static_cast<double>(src) / dst;
+  axis.shrinks = src > dst;
+  axis.per = axis.shrinks ? (scale > 2 ? 4 : 2) : (src < dst ? 2 : 1);
+  axis.taps.reserve(static_cast<std::size_t>(dst) * static_cast<std::size_t>(axis.per));
+  for (int d = 0; d < dst; ++d) {
+    if (axis.shrinks) {
+      for (int i = 0; i < axis.per; ++i) {
+        const double at = (d + (i + 0.5) / axis.per) * scale;
+        axis.taps.push_back({std::clamp(static_cast<int>(at), 0, src - 1), 256 / axis.per});
+      }
+    } else if (src < dst) {
+      const double at = std::max(0.0, (d + 0.5) * scale - 0.5);
+      const int i0 = std::min(static_cast<int>(at), src - 1);
+      const int frac = static_cast<int>(std::lround((at - i0) * 256));
+      axis.taps.push_back({i0, 256 - frac});
+      axis.taps.push_back({std::min(i0 + 1, src - 1), frac});
+    } else {
+      axis.taps.push_back({d, 256});
+    }
+  }
+  return axis;
+}
+
+const std::uint32_t* Row(const QImage& image, const QRect& from, int index) {
+  return reinterpret_cast<const std::uint32_t*>(image.constScanLine(from.top() + index)) +
+         from.left();
+}
+
+// Shrinking in both directions: the equally weighted samples (4 to 16, a
+// power of two) are summed two channels at a time and divided by a shift.
+void ShrinkBoth(const QImage& source, const QRect& from, const AxisTaps& xs, const AxisTaps& ys,
+                QImage& out) {
+  const int count = xs.per * ys.per;
+  const int shift = count == 16 ? 4 : (count == 8 ? 3 : 2);
+  const std::uint32_t half = 1u << (shift - 1);
+  std::vector<const std::uint32_t*> rows(static_cast<std::size_t>(ys.per));
+  for (int dy = 0; dy < out.height(); ++dy) {
+    const Tap* ty = ys.At(dy);
+    for (int j = 0; j < ys.per; ++j)
+      rows[static_cast<std::size_t>(j)] = Row(source, from, ty[j].index);
+    auto* dst = reinterpret_cast<std::uint32_t*>(out.scanLine(dy));
+    for (int dx = 0; dx < out.width(); ++dx) {
+      const Tap* tx = xs.At(dx);
+      std::uint32_t rb = half * 0x00010001u;  // red and blue, 16 bits each
+      std::uint32_t g = half << 8;
+      for (const std::uint32_t* row : rows) {
+        for (int i = 0; i < xs.per; ++i) {
+          const std::uint32_t p = row[tx[i].index];
+          rb += p & 0x00FF00FFu;
+          g += p & 0x0000FF00u;
+        }
+      }
+      dst[dx] = 0xFF000000u | ((rb >> shift) & 0x00FF00FFu) | ((g >> shift) & 0x0000FF00u);
+    }
+  }
+}
+
+// Any other combination: every tap weighted, one channel at a time.
+void Weighted(const QImage& source, const QRect& from, const AxisTaps& xs, const AxisTaps& ys,
+              QImage& out) {
+  for (int dy = 0; dy < out.height(); ++dy) {
+    auto* dst = reinterpret_cast<std::uint32_t*>(out.scanLine(dy));
+    const Tap* ty = ys.At(dy);
+    for (int dx = 0; dx < out.width(); ++dx) {
+      const Tap* tx = xs.At(dx);
+      std::uint32_t r = 0, g = 0, b = 0;
+      for (int j = 0; j < ys.per; ++j) {
+        const std::uint32_t* row = Row(source, from, ty[j].index);
+        for (int i = 0; i < xs.per; ++i) {
+          const std::uint32_t p = row[tx[i].index];
+          const auto w = static_cast<std::uint32_t>(ty[j].weight * tx[i].weight);
+          r += ((p >> 16) & 0xFF) * w;
+          g += ((p >> 8) & 0xFF) * w;
+          b += (p & 0xFF) * w;
+        }
+      }
+      dst[dx] =
+          0xFF000000u | ((r + 32768) >> 16) << 16 | ((g + 32768) >> 16) << 8 | ((b + 32768) >> 16);
+    }
+  }
+}
+
+// Scales the rectangle `from` of `source` to `size`, smoothly, in one pass
+// over the destination (rows stay in the source's order). Done here rather
+// than by Qt's scaler, which reads every source pixel and hands the work to
+// helper threads; a few samples per destination pixel are enough.
+QImage Resample(const QImage& source, const QRect& from, QSize size) {
+  const AxisTaps xs = MakeTaps(from.width(), size.width());
+  const AxisTaps ys = MakeTaps(from.height(), size.height());
+  QImage out(size, QImage::Format_RGB32);
+  if (xs.shrinks && ys.shrinks) {
+    ShrinkBoth(source, from, xs, ys, out);
+  } else {
+    Weighted(source, from, xs, ys, out);
+  }
+  return out;
 }
 
 }  // namespace
@@ -64,11 +184,7 @@ int StretchDIBits(const DeviceContext& hdc, int XDest, int YDest, int DestWidth,
     CopyRows(surface, to, source, from, bottom_up);
     return SrcHeight;
   }
-  // Resample only the rectangle needed, into an image of the destination's size.
-  const QImage part = from == source.rect() ? source : source.copy(from);
-  QImage scaled =
-      part.scaled(DestWidth, DestHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-  if (!IsPlain32Bit(scaled)) scaled = scaled.convertToFormat(QImage::Format_RGB32);
+  const QImage scaled = Resample(source, from, QSize(DestWidth, DestHeight));
   CopyRows(surface, to, scaled, scaled.rect(), bottom_up);
   return SrcHeight;
 }

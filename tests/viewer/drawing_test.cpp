@@ -88,6 +88,35 @@ TEST(StretchDIBits, ScalesTheWholeSourceIntoTheDestination) {
   }
 }
 
+TEST(StretchDIBits, ShrinkingAveragesInsteadOfPickingSinglePixels) {
+  // One-pixel black and white checks: picked pixels would be black or white,
+  // averaged ones are grey.
+  TestPicture p{1920, 1080, {}};
+  for (int y = 0; y < 1080; ++y) {
+    for (int x = 0; x < 1920; ++x) p.pixels.push_back((x + y) % 2 ? 0xFFFFFFFF : 0xFF000000);
+  }
+  const Dib dib = BottomUp(p);
+  QImage surface = Surface(320, 240);
+  ASSERT_EQ(Stretch(surface, {0, 0, 320, 240}, {0, 0, 1920, 1080}, dib), 1080);
+  for (const auto& [x, y] : {std::pair{0, 0}, std::pair{161, 77}, std::pair{319, 239}}) {
+    EXPECT_TRUE(Near(surface.pixel(x, y), 0xFF808080, 0x30)) << std::hex << surface.pixel(x, y);
+  }
+}
+
+TEST(StretchDIBits, AFlatColourStaysExactAtAnyScale) {
+  const TestPicture p{37, 23, std::vector<std::uint32_t>(37 * 23, 0xFF123456)};
+  const Dib dib = BottomUp(p);
+  for (const QSize size : {QSize(320, 240), QSize(5, 3), QSize(37, 240), QSize(300, 7)}) {
+    QImage surface = Surface(size.width(), size.height());
+    ASSERT_EQ(Stretch(surface, {QPoint(0, 0), size}, {0, 0, 37, 23}, dib), 23);
+    for (int y = 0; y < size.height(); ++y) {
+      for (int x = 0; x < size.width(); ++x) {
+        ASSERT_EQ(surface.pixel(x, y) | 0xFF000000u, 0xFF123456u) << x << "," << y;
+      }
+    }
+  }
+}
+
 TEST(StretchDIBits, TopDownBitmapsAreNotFlipped) {
   const TestPicture p = Gradient(8, 6);
   Dib dib = BottomUp(p);

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds Quillon and starts the viewer in the folder of drawn sample pictures,
+# so that the file list shows pictures at once. Without a display it says how
+# to run it on a virtual one.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+bash scripts/setup.sh
+
+build=build/release
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+targets=(quillon)
+# The build draws the sample pictures when the project offers that step.
+if cmake --build "$build" --target help | grep -q 'quillon_samples'; then
+  targets+=(quillon_samples)
+fi
+cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
+
+samples="$root/$build/samples"
+if [[ ! -d $samples ]]; then
+  echo "run: no sample pictures in $samples; starting in $root instead" >&2
+  samples=$root
+fi
+
+if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} && -z ${QT_QPA_PLATFORM:-} ]]; then
+  echo "run: no display (DISPLAY and WAYLAND_DISPLAY are unset); on a machine without one, use: xvfb-run -a bash scripts/run.sh" >&2
+  exit 1
+fi
+
+# The viewer shows the folder it is started in.
+cd "$samples"
+exec "$root/$build/app/quillon"
