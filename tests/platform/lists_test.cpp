@@ -118,7 +118,7 @@ TEST(MountTable, MountPointOfPicksTheDeepestContainingOne) {
   EXPECT_EQ(platform::MountPointOf(QStringList{"/mnt"}, "/home"), "");
 }
 
-TEST(MountTable, RealVolumesStartWithRoot) {
+TEST(RealVolumes, StartWithRootAndSkipPseudoMounts) {
   const QStringList mounts = platform::VolumeSource().MountPoints();
   ASSERT_FALSE(mounts.isEmpty());
   EXPECT_EQ(mounts.front(), "/");
@@ -128,6 +128,18 @@ TEST(MountTable, RealVolumesStartWithRoot) {
     EXPECT_FALSE(mp.startsWith("/sys/") || mp == "/sys") << mp.toStdString();
     EXPECT_NE(mp, "/dev/pts");
   }
+}
+
+TEST(RealVolumes, OpenOnlyExistingFolders) {
+  QTemporaryDir temp;
+  ASSERT_TRUE(temp.isValid());
+  Touch(temp.path() + "/plain.pdt");
+  const platform::VolumeSource volumes;
+  EXPECT_TRUE(volumes.CanOpen(temp.path()));
+  EXPECT_TRUE(volumes.IsAvailable("/"));
+  EXPECT_FALSE(volumes.CanOpen(temp.path() + "/plain.pdt"));
+  EXPECT_FALSE(volumes.CanOpen(temp.path() + "/missing"));
+  EXPECT_FALSE(volumes.IsAvailable(temp.path() + "/missing"));
 }
 
 // --- drive list --------------------------------------------------------------
