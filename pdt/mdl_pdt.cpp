@@ -41,6 +41,8 @@ constexpr std::size_t kGroupReadBytes = std::size_t{1} + 8 * 3 + 1;
 // Pixels a copy writes at once when it has room; the surplus past its length
 // lands on pixels the following tokens overwrite.
 constexpr std::size_t kCopyBlock = 16;
+// The most payload bytes a load holds at once.
+constexpr std::size_t kReadPiece = std::size_t{64} * 1024;
 
 void CopyPixels(std::uint32_t* out, const std::uint32_t* from, std::size_t count) {
   std::memcpy(out, from, count * sizeof(std::uint32_t));
@@ -65,13 +67,16 @@ void RepeatBlock(std::uint32_t* out, std::size_t distance) {
   }
 }
 
-// Where the decoder stands: next payload byte, storage index of the current
-// row's first pixel, pixels written in that row, and rows complete.
+// Where the decoder stands: storage index of the current row's first pixel,
+// pixels written in that row, rows complete, and the pixel just before the
+// current position whenever the current row has one. That pixel is kept apart
+// because a distance-1 copy repeats it, and reading it back from the stores
+// just made would stall on them.
 struct Cursor {
-  std::size_t in = 0;
   std::size_t row_base = 0;
   std::size_t col = 0;
   std::size_t rows_done = 0;
+  std::uint32_t last = 0;
 };
 
 // The output: `rows` rows of `row_len` pixels. Row r of the stream is stored
@@ -83,14 +88,17 @@ struct Rows {
   std::uint32_t* dst;
   std::size_t row_len;
   std::size_t rows;
+
+  Cursor Start() const {
+    Cursor c;
+    c.row_base = (rows - 1) * row_len;
+    return c;
+  }
 };
 
+// Continue: the input ran short (whole groups only, so it stopped at a flag
+// byte).
 enum class Step { Continue, Done, CopyBeforeStart };
-
-struct SlowResult {
-  Step step;
-  Cursor cursor;
-};
 
 // Moves to the next row; true when that completes the picture.
 bool EndRow(const Rows& out, Cursor& c) {
@@ -102,7 +110,7 @@ bool EndRow(const Rows& out, Cursor& c) {
 
 // A copy token one pixel at a time, following source and destination across
 // row ends; cut off where the picture is complete.
-SlowResult CopySlow(const Rows& out, Cursor c, std::size_t distance, std::size_t length) {
+Step CopySlow(const Rows& out, Cursor& c, std::size_t distance, std::size_t length) {
   std::size_t from_base = c.row_base;
   std::size_t from_col = 0;
   if (distance <= c.col) {
@@ -111,41 +119,45 @@ SlowResult CopySlow(const Rows& out, Cursor c, std::size_t distance, std::size_t
     // `back` rows up, stored `back` rows after the current one.
     const std::size_t reach = distance - c.col;
     const std::size_t back = reach <= out.row_len ? 1 : (reach - 1) / out.row_len + 1;
-    if (back > c.rows_done) return {Step::CopyBeforeStart, c};
+    if (back > c.rows_done) return Step::CopyBeforeStart;
     from_base = c.row_base + back * out.row_len;
     from_col = back * out.row_len - reach;
   }
   for (std::size_t k = 0; k < length; ++k) {
-    out.dst[c.row_base + c.col] = out.dst[from_base + from_col];
+    c.last = out.dst[from_base + from_col];
+    out.dst[c.row_base + c.col] = c.last;
     if (++from_col == out.row_len) {
       from_col = 0;
       from_base -= out.row_len;
     }
-    if (++c.col == out.row_len && EndRow(out, c)) return {Step::Done, c};
+    if (++c.col == out.row_len && EndRow(out, c)) return Step::Done;
   }
-  return {Step::Continue, c};
+  return Step::Continue;
 }
 
-PdtStatus Finish(Step step) {
-  return step == Step::Done ? PdtStatus::Ok : PdtStatus::CopyBeforeStart;
+// Empties `pixels` and gives back its memory.
+void Release(PixelBuffer& pixels) {
+  pixels.clear();
+  pixels.shrink_to_fit();
 }
 
 unsigned CopyValue(const std::uint8_t* p) {
   return static_cast<unsigned>(p[0]) | static_cast<unsigned>(p[1]) << 8;
 }
 
-PdtStatus DecodeRows(std::span<const std::uint8_t> payload, const Rows& out) {
+// Whole flag groups from src[in] on while a whole group's bytes are there, so
+// the tokens inside need no input checks. Returns with `in` at the next flag
+// byte when the input runs short.
+Step DecodeGroups(std::span<const std::uint8_t> payload, std::size_t& in, const Rows& out,
+                  Cursor& cursor) {
   const std::uint8_t* const src = payload.data();
   const std::size_t src_len = payload.size();
   std::uint32_t* const dst = out.dst;
   const std::size_t row_len = out.row_len;
   const std::size_t total = row_len * out.rows;
-  Cursor c;
-  c.row_base = (out.rows - 1) * row_len;
-  // The pixel just before the current position whenever the current row has
-  // one. Kept in a register: a distance-1 copy repeats it, and reading it back
-  // from the stores just made would stall on them.
-  std::uint32_t last = 0;
+  // Worked on in locals, so that they can live in registers.
+  Cursor c = cursor;
+  std::size_t i = in;
 
   // A copy token. When a whole block fits in the current row and the source
   // lies in this row or wholly in the previous one, it moves kCopyBlock pixels
@@ -160,12 +172,12 @@ PdtStatus DecodeRows(std::span<const std::uint8_t> payload, const Rows& out) {
         const std::uint32_t* from = to - distance;
         if (distance >= kCopyBlock) {
           CopyPixels(to, from, kCopyBlock);
-          last = from[length - 1];
+          c.last = from[length - 1];
         } else if (distance == 1) {
-          std::fill_n(to, kCopyBlock, last);
+          std::fill_n(to, kCopyBlock, c.last);
         } else {
           RepeatBlock(to, distance);
-          last = from[(length - 1) % distance];
+          c.last = from[(length - 1) % distance];
         }
         c.col += length;
         return Step::Continue;
@@ -178,93 +190,95 @@ PdtStatus DecodeRows(std::span<const std::uint8_t> payload, const Rows& out) {
         } else {
           for (std::size_t k = 0; k < length; ++k) to[k] = dst[from + k];
         }
-        last = dst[from + length - 1];
+        c.last = dst[from + length - 1];
         c.col += length;
         return Step::Continue;
       }
     }
-    const SlowResult r = CopySlow(out, c, distance, length);
-    c = r.cursor;
-    if (c.col > 0) last = dst[c.row_base + c.col - 1];
-    return r.step;
+    return CopySlow(out, c, distance, length);
   };
 
-  // Whole flag groups while their input is certainly there.
-  while (src_len - c.in >= kGroupReadBytes) {
-    unsigned flags = src[c.in++];
+  Step step = Step::Continue;
+  while (step == Step::Continue && src_len - i >= kGroupReadBytes) {
+    unsigned flags = src[i++];
     if (flags == 0xFFu && row_len - c.col >= 8) {
       // Eight literals inside the current row.
       std::uint32_t* to = dst + c.row_base + c.col;
-      for (std::size_t k = 0; k < 8; ++k) to[k] = LiteralPixelWide(src + c.in + 3 * k);
-      last = LiteralPixelWide(src + c.in + 21);
-      c.in += 24;
+      for (std::size_t k = 0; k < 8; ++k) to[k] = LiteralPixelWide(src + i + 3 * k);
+      c.last = LiteralPixelWide(src + i + 21);
+      i += 24;
       c.col += 8;
-      if (c.col == row_len && EndRow(out, c)) return PdtStatus::Ok;
+      if (c.col == row_len && EndRow(out, c)) step = Step::Done;
       continue;
     }
     for (int t = 0; t < 8; ++t, flags <<= 1) {
       if (flags & 0x80u) {
-        last = LiteralPixelWide(src + c.in);
-        dst[c.row_base + c.col] = last;
-        c.in += 3;
+        c.last = LiteralPixelWide(src + i);
+        dst[c.row_base + c.col] = c.last;
+        i += 3;
         ++c.col;
       } else {
-        const Step step = copy(CopyValue(src + c.in));
-        c.in += 2;
-        if (step != Step::Continue) return Finish(step);
+        step = copy(CopyValue(src + i));
+        i += 2;
+        if (step != Step::Continue) break;
       }
-      if (c.col == row_len && EndRow(out, c)) return PdtStatus::Ok;
+      if (c.col == row_len && EndRow(out, c)) {
+        step = Step::Done;
+        break;
+      }
     }
   }
-  // The last groups, every read checked; few enough that their copies go
-  // pixel by pixel.
+  cursor = c;
+  in = i;
+  return step;
+}
+
+// The end of the stream, every read checked; few enough tokens that their
+// copies go pixel by pixel.
+PdtStatus DecodeTail(std::span<const std::uint8_t> payload, std::size_t in, const Rows& out,
+                     Cursor& c) {
+  const std::uint8_t* const src = payload.data();
+  const std::size_t src_len = payload.size();
   for (;;) {
-    if (c.in >= src_len) return PdtStatus::StreamTruncated;
-    unsigned flags = src[c.in++];
+    if (in >= src_len) return PdtStatus::StreamTruncated;
+    unsigned flags = src[in++];
     for (int t = 0; t < 8; ++t, flags <<= 1) {
+      Step step = Step::Continue;
       if (flags & 0x80u) {
-        if (src_len - c.in < 3) return PdtStatus::StreamTruncated;
-        dst[c.row_base + c.col] = LiteralPixel(src + c.in);
-        c.in += 3;
-        ++c.col;
+        if (src_len - in < 3) return PdtStatus::StreamTruncated;
+        out.dst[c.row_base + c.col] = LiteralPixel(src + in);
+        in += 3;
+        if (++c.col == out.row_len && EndRow(out, c)) step = Step::Done;
       } else {
-        if (src_len - c.in < 2) return PdtStatus::StreamTruncated;
-        const unsigned v = CopyValue(src + c.in);
-        const SlowResult r = CopySlow(out, c, (v >> 4) + 1, (v & 0x0Fu) + 1);
-        c = r.cursor;
-        const Step step = r.step;
-        c.in += 2;
-        if (step != Step::Continue) return Finish(step);
+        if (src_len - in < 2) return PdtStatus::StreamTruncated;
+        const unsigned v = CopyValue(src + in);
+        in += 2;
+        step = CopySlow(out, c, (v >> 4) + 1, (v & 0x0Fu) + 1);
       }
-      if (c.col == row_len && EndRow(out, c)) return PdtStatus::Ok;
+      if (step == Step::Done) return PdtStatus::Ok;
+      if (step == Step::CopyBeforeStart) return PdtStatus::CopyBeforeStart;
     }
   }
 }
 
-// Checks the sizes, sizes `pixels` and decodes into it in the given row order.
-// The buffer is not cleared first: every pixel is written before the decoder
-// succeeds, and on failure it is emptied.
-PdtStatus DecodeInto(std::span<const std::uint8_t> payload, std::int32_t width, std::int32_t height,
-                     bool bottom_first, PixelBuffer& pixels) {
-  if (width < 1 || height < 1) {
-    pixels.clear();
-    return PdtStatus::BadDimensions;
-  }
-  const auto w = static_cast<std::size_t>(width);
-  const auto h = static_cast<std::size_t>(height);
-  const std::size_t total = w * h;
+// The whole stream held in memory.
+PdtStatus DecodeRows(std::span<const std::uint8_t> payload, const Rows& out) {
+  Cursor c = out.Start();
+  std::size_t in = 0;
+  const Step step = DecodeGroups(payload, in, out, c);
+  if (step == Step::Done) return PdtStatus::Ok;
+  if (step == Step::CopyBeforeStart) return PdtStatus::CopyBeforeStart;
+  return DecodeTail(payload, in, out, c);
+}
+
+// Width × Height as a pixel count, or why it cannot be one.
+PdtStatus PixelCount(std::int32_t width, std::int32_t height, std::size_t& total) {
+  if (width < 1 || height < 1) return PdtStatus::BadDimensions;
+  total = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   if (total > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) / 4) {
-    pixels.clear();
     return PdtStatus::TooLarge;
   }
-  pixels.resize(total);
-  const Rows out{pixels.data(), bottom_first ? w : total, bottom_first ? h : 1};
-  const PdtStatus status = DecodeRows(payload, out);
-  if (status != PdtStatus::Ok) {
-    pixels.clear();
-    pixels.shrink_to_fit();
-  }
-  return status;
+  return PdtStatus::Ok;
 }
 
 bool ContainsPdt10(const std::array<char, 8>& signature) {
@@ -346,7 +360,17 @@ PdtStatus CheckHeader(const PdtHeader& header, std::size_t payload_bytes) {
 
 PdtStatus DecodeStream(std::span<const std::uint8_t> payload, std::int32_t width,
                        std::int32_t height, PixelBuffer& pixels) {
-  return DecodeInto(payload, width, height, false, pixels);
+  std::size_t total = 0;
+  const PdtStatus size_status = PixelCount(width, height, total);
+  if (size_status != PdtStatus::Ok) {
+    pixels.clear();
+    return size_status;
+  }
+  // Not cleared first: every pixel is written before the decoder succeeds.
+  pixels.resize(total);
+  const PdtStatus status = DecodeRows(payload, Rows{pixels.data(), total, 1});
+  if (status != PdtStatus::Ok) Release(pixels);
+  return status;
 }
 
 bool DecodePdt10(const PdtHeader& header, std::vector<std::uint8_t>& payload, PixelBuffer& pixels,
@@ -372,6 +396,8 @@ void FlipRows(PixelBuffer& pixels, std::int32_t width, std::int32_t height) {
 PdtStatus LoadPdtFile(const std::filesystem::path& path, PdtHeader& header, PixelBuffer& pixels) {
   File file(std::fopen(path.c_str(), "rb"));
   if (!file) return PdtStatus::CannotOpen;
+  // Reads go straight into the caller's buffers.
+  std::setvbuf(file.get(), nullptr, _IONBF, 0);
 
   std::array<std::uint8_t, kHeaderSize> head{};
   const long long got = ReadUpTo(file.get(), head.data(), head.size());
@@ -391,16 +417,53 @@ PdtStatus LoadPdtFile(const std::filesystem::path& path, PdtHeader& header, Pixe
   status = CheckHeader(header, available);
   if (status != PdtStatus::Ok) return status;
 
-  std::vector<std::uint8_t> payload(available);
-  const long long read = ReadUpTo(file.get(), payload.data(), payload.size());
-  if (read < 0) return PdtStatus::CannotRead;
-  payload.resize(static_cast<std::size_t>(read));
-  file.reset();
+  // The payload is read and decoded a piece at a time, so that it never has to
+  // be held whole. A piece is decoded up to where a flag group might not fit;
+  // those bytes move to the front and the next read follows them.
+  std::vector<std::uint8_t> buffer(std::min(available, kReadPiece));
+  std::size_t filled = 0;
+  std::size_t remaining = available;
+  auto fill = [&] {
+    const std::size_t want = std::min(remaining, buffer.size() - filled);
+    const long long read = ReadUpTo(file.get(), buffer.data() + filled, want);
+    if (read < 0) return false;
+    const auto n = static_cast<std::size_t>(read);
+    filled += n;
+    remaining = n < want ? 0 : remaining - n;  // a file that shrank ends early
+    return true;
+  };
+  if (!fill()) return PdtStatus::CannotRead;
 
   // Decoded straight into bottom-first order, which is what flipping the
-  // stream-order result would give.
-  status = DecodeInto(payload, header.Width, header.Height, true, pixels);
-  std::vector<std::uint8_t>().swap(payload);
+  // stream-order result would give. Not cleared first: every pixel is written
+  // before the decoder succeeds.
+  std::size_t total = 0;
+  status = PixelCount(header.Width, header.Height, total);
+  if (status != PdtStatus::Ok) return status;
+  pixels.resize(total);
+  const Rows out{pixels.data(), static_cast<std::size_t>(header.Width),
+                 static_cast<std::size_t>(header.Height)};
+  Cursor c = out.Start();
+  for (;;) {
+    const std::span<const std::uint8_t> piece(buffer.data(), filled);
+    std::size_t in = 0;
+    const Step step = DecodeGroups(piece, in, out, c);
+    if (step != Step::Continue) {
+      status = step == Step::Done ? PdtStatus::Ok : PdtStatus::CopyBeforeStart;
+      break;
+    }
+    if (remaining == 0) {
+      status = DecodeTail(piece, in, out, c);
+      break;
+    }
+    std::memmove(buffer.data(), buffer.data() + in, filled - in);
+    filled -= in;
+    if (!fill()) {
+      status = PdtStatus::CannotRead;
+      break;
+    }
+  }
+  if (status != PdtStatus::Ok) Release(pixels);
   return status;
 }
 
