@@ -42,10 +42,10 @@ struct Tap {
 };
 
 // Samples along one axis: `per` taps for each destination position, whose
-// weights add up to 256. Shrinking averages 2 or 4 evenly spread samples of
-// the position's footprint, with equal weights; enlarging interpolates
-// linearly between the two nearest source pixels. Every index lies in
-// 0 … src − 1.
+// weights add up to 256. Shrinking averages 2 or `most` (a power of two)
+// evenly spread samples of the position's footprint, with equal weights;
+// enlarging interpolates linearly between the two nearest source pixels.
+// Every index lies in 0 … src − 1.
 struct AxisTaps {
   int per = 1;
   bool shrinks = false;
@@ -53,11 +53,11 @@ struct AxisTaps {
   const Tap* At(int d) const { return taps.data() + static_cast<std::size_t>(d) * per; }
 };
 
-AxisTaps MakeTaps(int src, int dst) {
+AxisTaps MakeTaps(int src, int dst, int most) {
   AxisTaps axis;
   const double scale = static_cast<double>(src) / dst;
   axis.shrinks = src > dst;
-  axis.per = axis.shrinks ? (scale > 2 ? 4 : 2) : (src < dst ? 2 : 1);
+  axis.per = axis.shrinks ? (scale > 2 ? most : 2) : (src < dst ? 2 : 1);
   axis.taps.reserve(static_cast<std::size_t>(dst) * static_cast<std::size_t>(axis.per));
   for (int d = 0; d < dst; ++d) {
     if (axis.shrinks) {
@@ -83,31 +83,33 @@ const std::uint32_t* Row(const QImage& image, const QRect& from, int index) {
          from.left();
 }
 
-// Shrinking in both directions: the equally weighted samples (4 to 16, a
+// Shrinking in both directions: the PX × PY equally weighted samples (a
 // power of two) are summed two channels at a time and divided by a shift.
+template <int PX, int PY>
 void ShrinkBoth(const QImage& source, const QRect& from, const AxisTaps& xs, const AxisTaps& ys,
                 QImage& out) {
-  const int count = xs.per * ys.per;
-  const int shift = count == 16 ? 4 : (count == 8 ? 3 : 2);
-  const std::uint32_t half = 1u << (shift - 1);
-  std::vector<const std::uint32_t*> rows(static_cast<std::size_t>(ys.per));
+  constexpr int kShift = PX * PY == 8 ? 3 : 2;
+  constexpr std::uint32_t kHalf = 1u << (kShift - 1);
+  std::vector<int> columns;
+  columns.reserve(xs.taps.size());
+  for (const Tap& tap : xs.taps) columns.push_back(tap.index);
   for (int dy = 0; dy < out.height(); ++dy) {
     const Tap* ty = ys.At(dy);
-    for (int j = 0; j < ys.per; ++j)
-      rows[static_cast<std::size_t>(j)] = Row(source, from, ty[j].index);
+    const std::uint32_t* rows[PY];
+    for (int j = 0; j < PY; ++j) rows[j] = Row(source, from, ty[j].index);
     auto* dst = reinterpret_cast<std::uint32_t*>(out.scanLine(dy));
-    for (int dx = 0; dx < out.width(); ++dx) {
-      const Tap* tx = xs.At(dx);
-      std::uint32_t rb = half * 0x00010001u;  // red and blue, 16 bits each
-      std::uint32_t g = half << 8;
-      for (const std::uint32_t* row : rows) {
-        for (int i = 0; i < xs.per; ++i) {
-          const std::uint32_t p = row[tx[i].index];
+    const int* cx = columns.data();
+    for (int dx = 0; dx < out.width(); ++dx, cx += PX) {
+      std::uint32_t rb = kHalf * 0x00010001u;  // red and blue, 16 bits each
+      std::uint32_t g = kHalf << 8;
+      for (int j = 0; j < PY; ++j) {
+        for (int i = 0; i < PX; ++i) {
+          const std::uint32_t p = rows[j][cx[i]];
           rb += p & 0x00FF00FFu;
           g += p & 0x0000FF00u;
         }
       }
-      dst[dx] = 0xFF000000u | ((rb >> shift) & 0x00FF00FFu) | ((g >> shift) & 0x0000FF00u);
+      dst[dx] = 0xFF000000u | ((rb >> kShift) & 0x00FF00FFu) | ((g >> kShift) & 0x0000FF00u);
     }
   }
 }
@@ -142,11 +144,13 @@ void Weighted(const QImage& source, const QRect& from, const AxisTaps& xs, const
 // than by Qt's scaler, which reads every source pixel and hands the work to
 // helper threads; a few samples per destination pixel are enough.
 QImage Resample(const QImage& source, const QRect& from, QSize size) {
-  const AxisTaps xs = MakeTaps(from.width(), size.width());
-  const AxisTaps ys = MakeTaps(from.height(), size.height());
+  // Fewer rows than columns: each sampled row is read from memory whole.
+  const AxisTaps xs = MakeTaps(from.width(), size.width(), 4);
+  const AxisTaps ys = MakeTaps(from.height(), size.height(), 2);
   QImage out(size, QImage::Format_RGB32);
   if (xs.shrinks && ys.shrinks) {
-    ShrinkBoth(source, from, xs, ys, out);
+    if (xs.per == 4 && ys.per == 2) ShrinkBoth<4, 2>(source, from, xs, ys, out);
+    if (xs.per == 2 && ys.per == 2) ShrinkBoth<2, 2>(source, from, xs, ys, out);
   } else {
     Weighted(source, from, xs, ys, out);
   }
