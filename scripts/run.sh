@@ -12,7 +12,9 @@ build=build/release
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 targets=(quillon)
 # The build draws the sample pictures when the project offers that step.
-if cmake --build "$build" --target help | grep -q 'quillon_samples'; then
+# (The list is read whole first: grep -q would cut the pipe short.)
+available=$(cmake --build "$build" --target help)
+if grep -q 'quillon_samples' <<<"$available"; then
   targets+=(quillon_samples)
 fi
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"

@@ -1,11 +1,16 @@
 // The platform layer on its own: the drawing call, the picture box's kept
-// surface, the popup menu and the window's sizes in twips.
+// surface, the popup menu, message boxes and the window's sizes in twips.
 #include <gtest/gtest.h>
+#include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include "platform/mdl_api.h"
+#include "platform/message_box.h"
 #include "platform/picture_box.h"
 #include "platform/popup_menu.h"
 #include "platform/window_metrics.h"
@@ -227,6 +232,44 @@ TEST(PopupMenu, EitherButtonChoosesAnEntryAndRaisesItsIndex) {
     EXPECT_FALSE(menu.Checked(0));
     EXPECT_TRUE(menu.Checked(1));
   }
+}
+
+// What a real message box looked like when it was answered.
+struct SeenBox {
+  QString title;
+  QString text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QMessageBox::StandardButtons buttons;
+};
+
+// Shows a real modal message box and answers it with `button` once it is up.
+int AnswerRealBox(int style, QMessageBox::StandardButton button, SeenBox& seen) {
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    seen = {box->windowTitle(), box->text(), box->icon(), box->standardButtons()};
+    if (QAbstractButton* b = box->button(button)) b->click();
+  });
+  return platform::ShowMessageBox(nullptr, QStringLiteral("テキスト"), style);
+}
+
+TEST(MessageBox, StylesGiveTheirIconsButtonsAndAnswers) {
+  SeenBox seen;
+  EXPECT_EQ(AnswerRealBox(16, QMessageBox::Ok, seen), platform::kAnswerOk);
+  EXPECT_EQ(seen.title, QStringLiteral("Quillon"));
+  EXPECT_EQ(seen.text, QStringLiteral("テキスト"));
+  EXPECT_EQ(seen.icon, QMessageBox::Critical);
+  EXPECT_EQ(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+
+  seen = {};
+  EXPECT_EQ(AnswerRealBox(36, QMessageBox::Yes, seen), 6);
+  EXPECT_EQ(seen.title, QStringLiteral("Quillon"));
+  EXPECT_EQ(seen.icon, QMessageBox::Question);
+  EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No);
+
+  seen = {};
+  EXPECT_EQ(AnswerRealBox(36, QMessageBox::No, seen), platform::kAnswerNo);
+  EXPECT_EQ(seen.icon, QMessageBox::Question);
 }
 
 TEST(WindowMetrics, OuterTwipsBecomeClientPixelsInsideTheDesignFrame) {
