@@ -44,6 +44,19 @@ constexpr std::size_t kCopyBlock = 16;
 // The most payload bytes a load holds at once.
 constexpr std::size_t kReadPiece = std::size_t{64} * 1024;
 
+// How far ahead in the current row the decoder asks for cache lines it is
+// about to write. Rows go to descending addresses on a load, and at each row
+// start the processor's own prefetching falls behind.
+constexpr std::size_t kPrefetchAhead = 64;
+
+void PrefetchForWrite(const std::uint32_t* p) {
+#if defined(__GNUC__)
+  __builtin_prefetch(p, 1);
+#else
+  static_cast<void>(p);
+#endif
+}
+
 void CopyPixels(std::uint32_t* out, const std::uint32_t* from, std::size_t count) {
   std::memcpy(out, from, count * sizeof(std::uint32_t));
 }
@@ -168,6 +181,7 @@ Step DecodeGroups(std::span<const std::uint8_t> payload, std::size_t& in, const 
     const std::size_t length = (v & 0x0Fu) + 1;
     if (row_len - c.col >= kCopyBlock) {
       std::uint32_t* to = dst + c.row_base + c.col;
+      if (row_len - c.col > kPrefetchAhead) PrefetchForWrite(to + kPrefetchAhead);
       if (distance <= c.col) {
         const std::uint32_t* from = to - distance;
         if (distance >= kCopyBlock) {

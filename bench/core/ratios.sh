@@ -8,7 +8,10 @@ set -euo pipefail
 bin=${1:-build/release/bench/core/quillon_bench_core}
 reps=${2:-7}
 
-"$bin" --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
+# Repetitions of all benchmarks are interleaved at random, so that a change in
+# the machine's load affects a picture and its baseline alike.
+"$bin" --benchmark_repetitions="$reps" --benchmark_enable_random_interleaving=true \
+  --benchmark_report_aggregates_only=true \
   --benchmark_format=csv 2>/dev/null |
   awk -F, '
     function ns(t, unit) {
