@@ -76,6 +76,8 @@ int main(int argc, char** argv) {
   pdtgen::EncodeOptions literals;
   literals.literals_only = true;
   put("ok-literals-8x8.pdt", pdtgen::EncodePdt(Picture(8, 8, 99), 8, 8, literals));
+  // Payloads a little over 64 KiB, longer than the loader reads at once.
+  put("ok-literals-150x140.pdt", pdtgen::EncodePdt(Picture(150, 140, 7), 150, 140, literals));
   put("ok-column-1x200.pdt", pdtgen::EncodePdt(std::vector<std::uint32_t>(200, 0x123456), 1, 200));
 
   // The worked example and its relatives.

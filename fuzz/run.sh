@@ -26,14 +26,14 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/corpus" "$work/findings"
 "$seeds" "$work/corpus"
 
-# The largest input is 64 KiB, whose picture can hold at most 512 Ki pixels
-# (2 MiB); a single allocation above 64 MB can only come from believing a
-# header's claimed size.
+# Inputs reach a little past 64 KiB, so that a payload can run past one read of
+# the loader. Such a file can describe at most 576 Ki pixels (2.25 MiB); a
+# single allocation above 64 MB can only come from believing a header's claim.
 status=0
 ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} \
   "$fuzzer" "$work/corpus" \
   -max_total_time="$seconds" \
-  -max_len=65536 \
+  -max_len=73728 \
   -rss_limit_mb=2048 \
   -malloc_limit_mb=64 \
   -timeout=10 \

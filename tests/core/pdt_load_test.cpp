@@ -219,9 +219,14 @@ StreamBuilder RandomTokens(std::size_t count, std::mt19937& rng) {
   while (s.pixels().size() < count) {
     const std::size_t have = s.pixels().size();
     const std::size_t room = std::min<std::size_t>(count - have, 16);
-    switch (rng() % 4) {
+    switch (rng() % 5) {
       case 0:
         s.Literal(rng());
+        break;
+      case 4:  // a burst of literals fills whole flag groups
+        for (std::size_t k = 1 + rng() % 12; k > 0 && s.pixels().size() < count; --k) {
+          s.Literal(rng());
+        }
         break;
       case 1:  // short distances overlap what they write
         s.Copy(1 + rng() % std::min<std::size_t>(have, 16), 1 + rng() % room);
@@ -232,6 +237,22 @@ StreamBuilder RandomTokens(std::size_t count, std::mt19937& rng) {
     }
   }
   return s;
+}
+
+TEST_F(PdtLoad, ACopyAfterLiteralsRepeatsTheLatestPixel) {
+  // In every row of a wide picture: a run of literals, then a distance-1 copy.
+  std::mt19937 rng(12);
+  for (std::size_t run = 1; run <= 20; ++run) {
+    const std::int32_t w = 64, h = 3;
+    StreamBuilder s;
+    while (s.pixels().size() < static_cast<std::size_t>(w * h)) {
+      const std::size_t left = static_cast<std::size_t>(w * h) - s.pixels().size();
+      for (std::size_t k = 0; k < std::min(run, left); ++k) s.Literal(rng());
+      if (left > run) s.Copy(1, std::min<std::size_t>(16, left - run));
+    }
+    ASSERT_EQ(Load(PdtFile(w, h, s.bytes())), PdtStatus::Ok) << run;
+    EXPECT_EQ(pixels_, coretest::BottomFirst(s.pixels(), w, h)) << run << " literals";
+  }
 }
 
 TEST_F(PdtLoad, RandomTokenStreamsLoadBottomRowFirst) {
@@ -257,6 +278,47 @@ TEST_F(PdtLoad, CopiesReachingBeforeTheFirstPixelAreFoundInAnyRow) {
     while (s.pixels().size() < static_cast<std::size_t>(w * h)) s.Literal(0x123456);
     EXPECT_EQ(Load(PdtFile(w, h, s.bytes())), PdtStatus::CopyBeforeStart) << "width " << w;
     ExpectNoPicture();
+  }
+}
+
+TEST_F(PdtLoad, LongStreamsLoadWhole) {
+  // Payloads of a few hundred kilobytes, far longer than any single read.
+  std::mt19937 rng(31337);
+  for (std::int32_t w : {1, 16, 33, 640}) {
+    const std::int32_t h = 600000 / w;
+    const StreamBuilder s =
+        RandomTokens(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), rng);
+    ASSERT_GT(s.bytes().size(), 160u * 1024u);
+    ASSERT_EQ(Load(PdtFile(w, h, s.bytes())), PdtStatus::Ok) << w << " x " << h;
+    ASSERT_EQ(pixels_, coretest::BottomFirst(s.pixels(), w, h)) << w << " x " << h;
+  }
+}
+
+TEST_F(PdtLoad, PayloadsAroundPowerOfTwoSizes) {
+  // All-literal streams whose last flag groups fall at every offset around
+  // 64 KiB and 128 KiB of payload; whole, cut by one byte, and with FileSize
+  // one byte short.
+  std::mt19937 rng(5);
+  for (std::size_t boundary : {std::size_t{65536}, std::size_t{131072}}) {
+    const std::size_t first = boundary * 8 / 25 - 12;  // 3.125 payload bytes per pixel
+    for (std::size_t n = first; n < first + 24; ++n) {
+      StreamBuilder s;
+      for (std::size_t k = 0; k < n; ++k) s.Literal(rng());
+      const auto w = static_cast<std::int32_t>(n);
+      ASSERT_EQ(Load(PdtFile(w, 1, s.bytes())), PdtStatus::Ok) << n << " pixels";
+      ASSERT_EQ(pixels_, s.pixels()) << n << " pixels";
+
+      Bytes cut = PdtFile(w, 1, s.bytes());
+      cut.pop_back();
+      EXPECT_EQ(Load(cut), PdtStatus::StreamTruncated) << n << " pixels";
+
+      Bytes short_size = PdtFile(w, 1, s.bytes());
+      const auto file_size = static_cast<std::uint32_t>(short_size.size() - 1);
+      for (std::size_t k = 0; k < 4; ++k) {
+        short_size[8 + k] = static_cast<std::uint8_t>(file_size >> (8 * k));
+      }
+      EXPECT_EQ(Load(short_size), PdtStatus::StreamTruncated) << n << " pixels";
+    }
   }
 }
 

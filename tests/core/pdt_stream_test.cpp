@@ -95,6 +95,21 @@ StreamBuilder Literals(std::size_t count) {
   return s;
 }
 
+TEST(PdtStream, ACopyAfterLiteralsRepeatsTheLatestPixel) {
+  // Runs of 1 to 24 distinct literals, then short copies, in rows wide enough
+  // for whole blocks; the copies must pick up the last literal written.
+  for (std::size_t run = 1; run <= 24; ++run) {
+    for (std::size_t distance = 1; distance <= std::min<std::size_t>(run, 3); ++distance) {
+      StreamBuilder s = Literals(run);
+      s.Copy(distance, 16).Literal(kA).Copy(1, 5);
+      const auto n = static_cast<std::int32_t>(s.pixels().size());
+      const Decoded d = Decode(s.bytes(), n, 1);
+      ASSERT_EQ(d.status, PdtStatus::Ok) << run << " literals, distance " << distance;
+      EXPECT_EQ(d.pixels, s.pixels()) << run << " literals, distance " << distance;
+    }
+  }
+}
+
 TEST(PdtStream, CopiesReachBackUpTo4096Pixels) {
   StreamBuilder s = Literals(4096);
   s.Copy(4096, 16).Copy(4096, 16);
@@ -229,9 +244,11 @@ TEST(PdtStream, LongMixedStreamsMatchTokenByTokenExpansion) {
     s.Literal(rng());
     while (s.pixels().size() < target) {
       const std::size_t have = s.pixels().size();
-      const unsigned kind = rng() % 4;
+      const unsigned kind = rng() % 5;
       if (kind == 0) {
         s.Literal(rng());
+      } else if (kind == 4) {  // a burst of literals fills whole flag groups
+        for (unsigned k = 1 + rng() % 12; k > 0; --k) s.Literal(rng());
       } else {
         const std::size_t reach = std::min<std::size_t>(have, 4096);
         const std::size_t distance =
