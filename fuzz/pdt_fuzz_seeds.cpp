@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/pdt_encoder.h"
+#include "tools/sample_art.h"
 
 namespace {
 
@@ -76,6 +77,13 @@ int main(int argc, char** argv) {
   pdtgen::EncodeOptions literals;
   literals.literals_only = true;
   put("ok-literals-8x8.pdt", pdtgen::EncodePdt(Picture(8, 8, 99), 8, 8, literals));
+  // Drawn scenes: outlines, gradients and flat areas give long copies.
+  for (const auto& [w, h] : {std::pair{24, 18}, {80, 60}}) {
+    const pdtgen::Picture art = pdtgen::DrawGameArt(w, h, static_cast<std::uint32_t>(w));
+    put("ok-art-" + std::to_string(w) + "x" + std::to_string(h) + ".pdt",
+        pdtgen::EncodePdt(art.pixels, w, h));
+  }
+
   // Payloads a little over 64 KiB, longer than the loader reads at once.
   put("ok-literals-150x140.pdt", pdtgen::EncodePdt(Picture(150, 140, 7), 150, 140, literals));
   put("ok-column-1x200.pdt", pdtgen::EncodePdt(std::vector<std::uint32_t>(200, 0x123456), 1, 200));

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 
 #include "bmp/bmp.h"
 #include "pdt/mdl_pdt.h"
 #include "tests/core/core_test_support.h"
 #include "tools/pdt_encoder.h"
+#include "tools/sample_art.h"
 
 namespace {
 
@@ -22,6 +24,10 @@ struct Case {
 std::string Name(const Case& c) {
   return std::to_string(c.width) + "x" + std::to_string(c.height) + "_" +
          std::to_string(c.colours) + "colours";
+}
+
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << Name(c) << " noise " << c.noise;
 }
 
 class RoundTrip : public testing::Test {
@@ -85,6 +91,26 @@ TEST_F(RoundTrip, EveryNarrowWidthWithLongRuns) {
   // Single-colour runs make 16-pixel copies that cover several short rows.
   for (std::int32_t w = 1; w < 16; ++w) {
     CheckRoundTrip(coretest::RandomPicture(w, 61, static_cast<std::uint32_t>(w), 2, 0), w, 61);
+  }
+}
+
+TEST_F(RoundTrip, DrawnPicturesLoadBackUnchanged) {
+  const std::pair<std::int32_t, std::int32_t> sizes[] = {
+      {1, 1}, {7, 5}, {15, 200}, {16, 16}, {97, 61}, {320, 240}, {640, 480}, {512, 384}};
+  std::uint32_t seed = 1;
+  for (const auto& [w, h] : sizes) {
+    const pdtgen::Picture art = pdtgen::DrawGameArt(w, h, seed++);
+    ASSERT_EQ(art.pixels.size(), static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+    CheckRoundTrip(art.pixels, w, h);
+    const pdtgen::Picture noise = pdtgen::DrawNoise(w, h, seed++);
+    CheckRoundTrip(noise.pixels, w, h);
+  }
+}
+
+TEST_F(RoundTrip, SamplePicturesLoadBackUnchanged) {
+  for (const pdtgen::SamplePicture& sample : pdtgen::SamplePictures()) {
+    SCOPED_TRACE(sample.file_name);
+    CheckRoundTrip(sample.picture.pixels, sample.picture.width, sample.picture.height);
   }
 }
 
