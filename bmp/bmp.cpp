@@ -50,7 +50,9 @@ std::filesystem::path CreateTempBeside(const std::filesystem::path& target, std:
   std::random_device entropy;
   std::mt19937_64 rng((static_cast<std::uint64_t>(entropy()) << 32) ^ entropy());
   const std::filesystem::path dir = target.parent_path();
-  const std::string stem = "." + target.filename().string() + ".";
+  // A short name of its own: the target's name may already be as long as the
+  // folder allows, so nothing can be added to it.
+  const std::string stem = ".quillon-";
   for (int attempt = 0; attempt < 16; ++attempt) {
     std::filesystem::path candidate =
         dir / (stem + std::to_string(rng() % 1000000000000ULL) + ".tmp");

@@ -177,6 +177,16 @@ TEST(BmpWrite, ReplacesAnExistingFile) {
   EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.pdt", "out.bmp"}));
 }
 
+TEST(BmpWrite, TakesTheLongestNameTheFolderAllows) {
+  coretest::TempDir dir;
+  LoadedPicture picture;
+  LoadInto(picture, dir, {Px(1, 2, 3)}, 1, 1);
+  const std::string name = std::string(251, 'n') + ".bmp";  // 255 bytes, the usual limit
+  ASSERT_TRUE(WriteBmp(dir / name, picture));
+  EXPECT_EQ(coretest::ReadBytes(dir / name).size(), 62u);
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.pdt", name}));
+}
+
 class BmpWriteFailure : public testing::Test {
  protected:
   void SetUp() override {
