@@ -148,6 +148,7 @@ QImage Resample(const QImage& source, const QRect& from, QSize size) {
   const AxisTaps xs = MakeTaps(from.width(), size.width(), 4);
   const AxisTaps ys = MakeTaps(from.height(), size.height(), 2);
   QImage out(size, QImage::Format_RGB32);
+  if (out.isNull()) return out;
   if (xs.shrinks && ys.shrinks) {
     if (xs.per == 4 && ys.per == 2) ShrinkBoth<4, 2>(source, from, xs, ys, out);
     if (xs.per == 2 && ys.per == 2) ShrinkBoth<2, 2>(source, from, xs, ys, out);
@@ -189,6 +190,7 @@ int StretchDIBits(const DeviceContext& hdc, int XDest, int YDest, int DestWidth,
     return SrcHeight;
   }
   const QImage scaled = Resample(source, from, QSize(DestWidth, DestHeight));
+  if (scaled.isNull()) return 0;
   CopyRows(surface, to, scaled, scaled.rect(), bottom_up);
   return SrcHeight;
 }

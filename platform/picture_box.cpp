@@ -66,6 +66,10 @@ void PictureBox::FitSurface() {
     return;
   }
   QImage grown(size, QImage::Format_RGB32);
+  if (grown.isNull()) {  // too large for memory: nothing can be drawn
+    surface_ = QImage();
+    return;
+  }
   grown.fill(palette().color(QPalette::Window));
   const int w = std::min(size.width(), surface_.width());  // 0 for a null surface
   const int h = std::min(size.height(), surface_.height());

@@ -34,8 +34,8 @@ class PictureBox : public QFrame {
   // The interior in its own coordinates: (0, 0) is its top-left corner.
   int ScaleLeft() const { return 0; }
   int ScaleTop() const { return 0; }
-  int ScaleWidth() const { return surface_.width(); }
-  int ScaleHeight() const { return surface_.height(); }
+  int ScaleWidth() const { return contentsRect().width(); }
+  int ScaleHeight() const { return contentsRect().height(); }
 
   // The kept surface to paint into; Refresh shows what was painted.
   mdl_api::DeviceContext hDC() { return mdl_api::DeviceContext(surface_); }
