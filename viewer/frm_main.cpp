@@ -31,11 +31,6 @@ std::filesystem::path ToPath(const QString& name) {
   return std::filesystem::path(QFile::encodeName(name).toStdString());
 }
 
-std::shared_ptr<const platform::VolumeSource> OrDefault(
-    std::shared_ptr<const platform::VolumeSource> volumes) {
-  return volumes ? std::move(volumes) : std::make_shared<const platform::VolumeSource>();
-}
-
 }  // namespace
 
 frm_main::frm_main(Services services, QWidget* parent)
@@ -43,8 +38,8 @@ frm_main::frm_main(Services services, QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       Pic(new platform::PictureBox(this)),
-      Drv(new platform::DriveList(OrDefault(services.volumes), this)),
-      Fol(new platform::DirList(OrDefault(services.volumes), this)),
+      Drv(new platform::DriveList(services.volumes, this)),  // null: the mounted volumes
+      Fol(new platform::DirList(services.volumes, this)),
       File(new platform::FileList(this)),
       txt(new platform::TextBox(this)),
       btnSave(new platform::PushButton(QStringLiteral("BMP保存"), this)),
