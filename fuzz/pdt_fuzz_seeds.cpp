@@ -88,11 +88,11 @@ int main(int argc, char** argv) {
   put("ok-literals-150x140.pdt", pdtgen::EncodePdt(Picture(150, 140, 7), 150, 140, literals));
   put("ok-column-1x200.pdt", pdtgen::EncodePdt(std::vector<std::uint32_t>(200, 0x123456), 1, 200));
 
-  // The worked example and its relatives.
+  // A literal and a repeat of it, and broken relatives of that file.
   const Bytes example = {0x80, 0x10, 0x20, 0x30, 0x02, 0x00};
   Bytes ex = pdtgen::MakeHeader(4, 1, example.size());
   ex.insert(ex.end(), example.begin(), example.end());
-  put("example.pdt", ex);
+  put("literal-repeat.pdt", ex);
   Bytes spaced = ex;
   const char sig[8] = {' ', 'P', 'D', 'T', '1', '0', 0, 0};
   std::copy(sig, sig + 8, spaced.begin());

@@ -30,7 +30,7 @@ const std::uint32_t kA = Px(0x11, 0x22, 0x33);
 const std::uint32_t kB = Px(0xA0, 0xB0, 0xC0);
 const std::uint32_t kC = Px(0x01, 0x02, 0x03);
 
-TEST(PdtStream, DecodesTheWorkedExample) {
+TEST(PdtStream, DecodesALiteralFollowedByARepeat) {
   const Decoded d = Decode({0x80, 0x10, 0x20, 0x30, 0x02, 0x00}, 4, 1);
   ASSERT_EQ(d.status, PdtStatus::Ok);
   EXPECT_EQ(d.pixels, PixelBuffer(4, 0xFF302010u));
