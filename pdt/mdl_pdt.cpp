@@ -35,6 +35,33 @@ std::uint32_t LiteralPixelWide(const std::uint8_t* p) {
   }
 }
 
+// Eight literals (24 bytes) into eight pixels: on little-endian hosts three
+// 8-byte loads, and the pixels stored two at a time. (The stores stay
+// separate: gathered in memory first, they would be read back in one piece
+// the processor cannot forward from the pending stores.)
+void EightLiterals(const std::uint8_t* p, std::uint32_t* to) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::uint64_t a = 0;
+    std::uint64_t b = 0;
+    std::uint64_t c = 0;
+    std::memcpy(&a, p, sizeof a);
+    std::memcpy(&b, p + 8, sizeof b);
+    std::memcpy(&c, p + 16, sizeof c);
+    constexpr std::uint64_t kRgb = 0xFFFFFF;
+    constexpr std::uint64_t kOpaque = 0xFF000000FF000000u;
+    const std::uint64_t p01 = (a & kRgb) | ((a >> 24) & kRgb) << 32 | kOpaque;
+    const std::uint64_t p23 = (a >> 48 | (b & 0xFF) << 16) | ((b >> 8) & kRgb) << 32 | kOpaque;
+    const std::uint64_t p45 = ((b >> 32) & kRgb) | (b >> 56 | (c & 0xFFFF) << 8) << 32 | kOpaque;
+    const std::uint64_t p67 = ((c >> 16) & kRgb) | (c >> 40) << 32 | kOpaque;
+    std::memcpy(to, &p01, sizeof p01);
+    std::memcpy(to + 2, &p23, sizeof p23);
+    std::memcpy(to + 4, &p45, sizeof p45);
+    std::memcpy(to + 6, &p67, sizeof p67);
+  } else {
+    for (std::size_t k = 0; k < 8; ++k) to[k] = LiteralPixel(p + 3 * k);
+  }
+}
+
 // Input a flag group may need when read without checks: the flag byte, eight
 // 3-byte literals, and one byte beyond the last literal for its 4-byte load.
 constexpr std::size_t kGroupReadBytes = std::size_t{1} + 8 * 3 + 1;
@@ -209,7 +236,12 @@ Step DecodeGroups(std::span<const std::uint8_t> payload, std::size_t& in, const 
         return Step::Continue;
       }
     }
-    return CopySlow(out, c, distance, length);
+    // Through a copy, so that `c` itself never has its address taken and can
+    // stay in registers.
+    Cursor slow = c;
+    const Step step = CopySlow(out, slow, distance, length);
+    c = slow;
+    return step;
   };
 
   Step step = Step::Continue;
@@ -218,7 +250,7 @@ Step DecodeGroups(std::span<const std::uint8_t> payload, std::size_t& in, const 
     if (flags == 0xFFu && row_len - c.col >= 8) {
       // Eight literals inside the current row.
       std::uint32_t* to = dst + c.row_base + c.col;
-      for (std::size_t k = 0; k < 8; ++k) to[k] = LiteralPixelWide(src + i + 3 * k);
+      EightLiterals(src + i, to);
       c.last = LiteralPixelWide(src + i + 21);
       i += 24;
       c.col += 8;
