@@ -29,11 +29,16 @@ void RemoveScratch() {
   std::abort();
 }
 
-// A private folder for the input file, in memory when /dev/shm is there.
+// A private folder for the input file: under $TMPDIR when set, otherwise in
+// memory when /dev/shm is there.
 void MakeScratch() {
   std::error_code ec;
-  std::filesystem::path base = "/dev/shm";
-  if (!std::filesystem::is_directory(base, ec) || access(base.c_str(), W_OK) != 0) {
+  std::filesystem::path base;
+  if (const char* tmpdir = std::getenv("TMPDIR"); tmpdir != nullptr && *tmpdir != '\0') {
+    base = tmpdir;
+  } else if (std::filesystem::is_directory("/dev/shm", ec) && access("/dev/shm", W_OK) == 0) {
+    base = "/dev/shm";
+  } else {
     base = std::filesystem::temp_directory_path();
   }
   std::string pattern = (base / "quillon-fuzz-XXXXXX").string();

@@ -21,16 +21,20 @@ for program in "$fuzzer" "$seeds"; do
   fi
 done
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillon-fuzz-run.XXXXXX")
+# Everything, the fuzzer's scratch file included, goes into one folder that is
+# removed at the end, even after a crash; in memory when /dev/shm is there.
+base=${TMPDIR:-/tmp}
+[[ -d /dev/shm && -w /dev/shm ]] && base=/dev/shm
+work=$(mktemp -d "$base/quillon-fuzz-run.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/corpus" "$work/findings"
+mkdir -p "$work/corpus" "$work/findings" "$work/scratch"
 "$seeds" "$work/corpus"
 
 # Inputs reach a little past 64 KiB, so that a payload can run past one read of
 # the loader. Such a file can describe at most 576 Ki pixels (2.25 MiB); a
 # single allocation above 64 MB can only come from believing a header's claim.
 status=0
-ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} \
+ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} TMPDIR="$work/scratch" \
   "$fuzzer" "$work/corpus" \
   -max_total_time="$seconds" \
   -max_len=73728 \
