@@ -96,7 +96,13 @@ void RepeatBlock(std::uint32_t* out, std::size_t distance) {
     // Each 8-pixel half reads only pixels written before it.
     CopyPixels(out, from, 8);
     CopyPixels(out + 8, from + 8, 8);
-  } else if (distance >= 4) {
+  } else if (distance == 4) {
+    // Loaded once: reading each quarter back from the one just stored would
+    // chain the four steps one after the other.
+    std::uint32_t quad[4];
+    std::memcpy(quad, from, sizeof quad);
+    for (std::size_t k = 0; k < kCopyBlock; k += 4) std::memcpy(out + k, quad, sizeof quad);
+  } else if (distance > 4) {
     for (std::size_t k = 0; k < kCopyBlock; k += 4) CopyPixels(out + k, from + k, 4);
   } else if (distance == 2) {
     std::uint64_t pair;
@@ -218,7 +224,8 @@ Step DecodeGroups(std::span<const std::uint8_t> payload, std::size_t& in, const 
           std::fill_n(to, kCopyBlock, c.last);
         } else {
           RepeatBlock(to, distance);
-          c.last = from[(length - 1) % distance];
+          // Both below 16: a 32-bit remainder is much quicker than a 64-bit one.
+          c.last = from[static_cast<unsigned>(length - 1) % static_cast<unsigned>(distance)];
         }
         c.col += length;
         return Step::Continue;
