@@ -1,5 +1,5 @@
-// Shared helpers for the core tests: private temporary folders, file bytes,
-// PDT headers and token streams built by hand, and random pictures.
+// Shared helpers for the core tests: PDT headers and token streams built by hand, and random
+// pictures.
 #pragma once
 
 #include <array>
@@ -11,33 +11,15 @@
 #include <vector>
 
 #include "pdt/mdl_pdt.h"
+#include "tests/support/scratch_files.h"
 
 namespace coretest {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A fresh folder under the system's temporary folder, removed with everything
-// in it when the object goes away.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
-  // Names of the entries directly inside the folder, sorted.
-  std::vector<std::string> Entries() const;
-
- private:
-  std::filesystem::path path_;
-};
-
-// Writes `bytes` to `path`, replacing any file there; fails the test on error.
-void WriteBytes(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
-// The whole content of a file; empty when it cannot be read.
-Bytes ReadBytes(const std::filesystem::path& path);
+using testsupport::ReadBytes;
+using testsupport::TempDir;
+using testsupport::WriteBytes;
 
 // A pixel as the decoder produces it.
 constexpr std::uint32_t Px(std::uint8_t r, std::uint8_t g, std::uint8_t b) {

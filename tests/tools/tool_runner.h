@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/scratch_files.h"
+
 namespace tooltest {
 
 struct RunResult {
@@ -20,21 +22,9 @@ struct RunResult {
 RunResult RunProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
                      const std::filesystem::path& cwd, bool err_on_terminal = false);
 
-// A new empty folder, removed with everything in it when the object goes.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
-std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
-void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+using testsupport::ReadBytes;
+using testsupport::TempDir;
+using testsupport::WriteBytes;
 
 // The file names (relative paths with '/') of every regular file under `root`, sorted.
 std::vector<std::string> ListFiles(const std::filesystem::path& root);

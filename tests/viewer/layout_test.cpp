@@ -13,6 +13,7 @@
 namespace {
 
 using viewer_test::Gradient;
+using viewer_test::QPath;
 using viewer_test::ScopedCurrentDir;
 using viewer_test::TempDir;
 using viewer_test::WindowHarness;
@@ -78,7 +79,7 @@ TEST(StartingState, NoPictureAndTheListsAtTheCurrentDirectory) {
   TempDir cwd;
   WritePdt(cwd / "b.pdt", Gradient(8, 8));
   WritePdt(cwd / "A.PDT", Gradient(8, 8));
-  ScopedCurrentDir in(cwd.Path());
+  ScopedCurrentDir in(cwd.path());
   // One volume only, so that the expected drive does not depend on this machine's mounts.
   WindowHarness h(std::make_shared<viewer_test::FakeVolumes>(QStringList{"/"}, QStringList{}));
   frm_main& w = h.w();
@@ -91,8 +92,8 @@ TEST(StartingState, NoPictureAndTheListsAtTheCurrentDirectory) {
   EXPECT_FALSE(w.m_VIEW->isVisible());
   EXPECT_TRUE(w.txt->text().isEmpty());
   EXPECT_TRUE(w.Pic->ToolTipText().isEmpty());
-  EXPECT_EQ(w.Fol->Path(), cwd.QPath());
-  EXPECT_EQ(w.File->Path(), cwd.QPath());
+  EXPECT_EQ(w.Fol->Path(), QPath(cwd));
+  EXPECT_EQ(w.File->Path(), QPath(cwd));
   EXPECT_EQ(w.Drv->Drive(), QStringLiteral("/"));
   ASSERT_EQ(w.File->count(), 2);
   EXPECT_EQ(w.File->item(0)->text(), QStringLiteral("A.PDT"));
@@ -108,8 +109,8 @@ class Browsing : public ::testing::Test {
  protected:
   std::shared_ptr<viewer_test::FakeVolumes> Volumes(bool available) {
     QStringList unavailable;
-    if (!available) unavailable.push_back(volume_.QPath());
-    return std::make_shared<viewer_test::FakeVolumes>(QStringList{"/", volume_.QPath()},
+    if (!available) unavailable.push_back(QPath(volume_));
+    return std::make_shared<viewer_test::FakeVolumes>(QStringList{"/", QPath(volume_)},
                                                       unavailable);
   }
   TempDir volume_;
@@ -120,7 +121,7 @@ TEST_F(Browsing, AnUnavailableDriveSendsTheDriveListBackWithoutAMessage) {
   h.Browse();
   const QString folder = h.w().Fol->Path();
   ASSERT_EQ(h.w().Drv->Drive(), QStringLiteral("/"));
-  h.w().Drv->setCurrentIndex(h.w().Drv->findText(volume_.QPath()));  // as the user picks it
+  h.w().Drv->setCurrentIndex(h.w().Drv->findText(QPath(volume_)));  // as the user picks it
   EXPECT_EQ(h.w().Drv->Drive(), QStringLiteral("/"));
   EXPECT_EQ(h.w().Fol->Path(), folder);
   EXPECT_EQ(h.w().File->Path(), folder);
@@ -131,10 +132,10 @@ TEST_F(Browsing, AnAvailableDriveMovesBothListsToIt) {
   WritePdt(volume_ / "ON.PDT", Gradient(8, 8));
   WindowHarness h(Volumes(true));
   h.Browse();
-  h.w().Drv->setCurrentIndex(h.w().Drv->findText(volume_.QPath()));
-  EXPECT_EQ(h.w().Drv->Drive(), volume_.QPath());
-  EXPECT_EQ(h.w().Fol->Path(), volume_.QPath());
-  EXPECT_EQ(h.w().File->Path(), volume_.QPath());
+  h.w().Drv->setCurrentIndex(h.w().Drv->findText(QPath(volume_)));
+  EXPECT_EQ(h.w().Drv->Drive(), QPath(volume_));
+  EXPECT_EQ(h.w().Fol->Path(), QPath(volume_));
+  EXPECT_EQ(h.w().File->Path(), QPath(volume_));
   ASSERT_EQ(h.w().File->count(), 1);
   EXPECT_EQ(h.w().File->item(0)->text(), QStringLiteral("ON.PDT"));
 }
@@ -147,8 +148,8 @@ TEST_F(Browsing, ChangingTheDirectoryOnlyRefillsTheFileList) {
   fs::create_directory(h.dir() / "sub");
   WritePdt(h.dir() / "sub" / "IN.PDT", Gradient(8, 8));
 
-  ASSERT_EQ(h.w().Fol->SetPath(h.dir().QPath() + QStringLiteral("/sub")), 0);
-  EXPECT_EQ(h.w().File->Path(), h.dir().QPath() + QStringLiteral("/sub"));
+  ASSERT_EQ(h.w().Fol->SetPath(QPath(h.dir()) + QStringLiteral("/sub")), 0);
+  EXPECT_EQ(h.w().File->Path(), QPath(h.dir()) + QStringLiteral("/sub"));
   ASSERT_EQ(h.w().File->count(), 1);
   EXPECT_EQ(h.w().File->item(0)->text(), QStringLiteral("IN.PDT"));
   EXPECT_TRUE(h.w().File->FileName().isEmpty());
@@ -194,11 +195,11 @@ TEST_F(Browsing, BrowsingNeverChangesTheCurrentDirectory) {
       h.w().Fol->findItems(QStringLiteral("deeper"), Qt::MatchExactly).value(0);
   ASSERT_NE(entry, nullptr);
   emit h.w().Fol->itemDoubleClicked(entry);
-  ASSERT_EQ(h.w().Fol->Path(), h.dir().QPath() + QStringLiteral("/deeper"));
+  ASSERT_EQ(h.w().Fol->Path(), QPath(h.dir()) + QStringLiteral("/deeper"));
   h.w().File->setCurrentRow(0);
   EXPECT_EQ(h.w().Picture().Header.Width, 8);
-  h.w().Drv->setCurrentIndex(h.w().Drv->findText(volume_.QPath()));
-  EXPECT_EQ(h.w().Fol->Path(), volume_.QPath());
+  h.w().Drv->setCurrentIndex(h.w().Drv->findText(QPath(volume_)));
+  EXPECT_EQ(h.w().Fol->Path(), QPath(volume_));
   EXPECT_EQ(fs::current_path(), before);
 }
 

@@ -201,7 +201,7 @@ TEST_F(Saving, ATypedNameWinsOverTheProposedOne) {
 
 TEST_F(Saving, ABareNameLandsInTheCurrentDirectoryNotTheBrowsedOne) {
   viewer_test::TempDir cwd;
-  viewer_test::ScopedCurrentDir in(cwd.Path());
+  viewer_test::ScopedCurrentDir in(cwd.path());
   ASSERT_TRUE(h_.Select(QStringLiteral("EV001.PDT")));  // browsing h_.dir()
   ASSERT_EQ(h_.w().txt->text(), QStringLiteral("EV001.bmp"));
   Save();
@@ -220,7 +220,7 @@ std::vector<std::string> Names(const fs::path& dir) {
 TEST_F(Saving, AFullDiskKeepsTheOldFileAndSaysSo) {
   const std::vector<std::uint8_t> old(100, 0x42);
   WriteBytes(out_, old);
-  const auto before = Names(h_.dir().Path());
+  const auto before = Names(h_.dir().path());
   h_.messages().Answer(platform::kAnswerYes);
   {
     // Files may grow to 4 KiB only: the write fails part-way, as on a full disk.
@@ -238,7 +238,7 @@ TEST_F(Saving, AFullDiskKeepsTheOldFileAndSaysSo) {
   EXPECT_EQ(Shown()[1].text, kSaveFailed);
   EXPECT_EQ(Shown()[1].style, 16);
   EXPECT_EQ(ReadBytes(out_), old);
-  EXPECT_EQ(Names(h_.dir().Path()), before);
+  EXPECT_EQ(Names(h_.dir().path()), before);
 }
 
 TEST_F(Saving, ADirectoryOfThatNameIsNotTouched) {

@@ -37,32 +37,12 @@ TestPicture Quadrants(int width, int height) {
   return p;
 }
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "quillon-view-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-QString TempDir::QPath() const {
-  return QFile::decodeName(path_.c_str());
+QString QPath(const TempDir& dir) {
+  return QFile::decodeName(dir.path().c_str());
 }
 
 void WritePdt(const std::filesystem::path& path, const TestPicture& picture) {
   WriteBytes(path, pdtgen::EncodePdt(picture.pixels, picture.width, picture.height));
-}
-
-void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-  if (!pdtgen::WriteFile(path, bytes)) throw std::runtime_error("cannot write " + path.string());
-}
-
-std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 platform::MessageBoxFn ScriptedMessages::Fn() {
@@ -84,7 +64,7 @@ WindowHarness::WindowHarness(std::shared_ptr<const platform::VolumeSource> volum
 }
 
 void WindowHarness::Browse() {
-  if (window_->Fol->Path() != dir_.QPath()) window_->Fol->SetPath(dir_.QPath());
+  if (window_->Fol->Path() != QPath(dir_)) window_->Fol->SetPath(QPath(dir_));
 }
 
 bool WindowHarness::Select(const QString& name) {

@@ -14,6 +14,7 @@
 
 #include "platform/lists.h"
 #include "platform/message_box.h"
+#include "tests/support/scratch_files.h"
 #include "viewer/frm_main.h"
 
 // Readable QStrings in test failures.
@@ -44,25 +45,15 @@ inline constexpr std::uint32_t kGreen = 0xFF00FF00;
 inline constexpr std::uint32_t kBlue = 0xFF0000FF;
 inline constexpr std::uint32_t kWhite = 0xFFFFFFFF;
 
-// A folder under the system's temporary folder, removed with its contents.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
-  QString QPath() const;
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+using testsupport::ReadBytes;
+using testsupport::TempDir;
+using testsupport::WriteBytes;
 
- private:
-  std::filesystem::path path_;
-};
+// The folder's path as Qt text.
+QString QPath(const TempDir& dir);
 
 // Encodes `picture` with the project's encoder and writes it as a PDT file.
 void WritePdt(const std::filesystem::path& path, const TestPicture& picture);
-void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
-std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
 
 // Records every message box and answers from a script (No when it runs out).
 class ScriptedMessages {
