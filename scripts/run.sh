@@ -10,20 +10,7 @@ bash scripts/setup.sh
 
 build=build/release
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-targets=(quillon)
-# The build draws the sample pictures when the project offers that step.
-# (The list is read whole first: grep -q would cut the pipe short.)
-available=$(cmake --build "$build" --target help)
-if grep -q 'quillon_samples' <<<"$available"; then
-  targets+=(quillon_samples)
-fi
-cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
-
-samples="$root/$build/samples"
-if [[ ! -d $samples ]]; then
-  echo "run: no sample pictures in $samples; starting in $root instead" >&2
-  samples=$root
-fi
+cmake --build "$build" -j"$(nproc)" --target quillon quillon_samples
 
 if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} && -z ${QT_QPA_PLATFORM:-} ]]; then
   echo "run: no display (DISPLAY and WAYLAND_DISPLAY are unset); on a machine without one, use: xvfb-run -a bash scripts/run.sh" >&2
@@ -31,5 +18,5 @@ if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} && -z ${QT_QPA_PLATFORM:-} ]]; 
 fi
 
 # The viewer shows the folder it is started in.
-cd "$samples"
+cd "$root/$build/samples"
 exec "$root/$build/app/quillon"
