@@ -486,14 +486,14 @@ Picture DrawNoise(std::int32_t width, std::int32_t height, std::uint32_t seed) {
 }
 
 std::vector<SamplePicture> SamplePictures() {
-  struct Spec {
+  struct SampleShape {
     const char* name;
     std::int32_t width;
     std::int32_t height;
     std::uint32_t seed;
   };
   // Mixed letter case in the names and extensions on purpose.
-  constexpr std::array<Spec, 8> kSamples = {{
+  constexpr std::array<SampleShape, 8> kSamples = {{
       {"EV001.PDT", 640, 480, 3},
       {"title.pdt", 800, 600, 1},
       {"bg_town.pdt", 320, 240, 6},
@@ -505,7 +505,7 @@ std::vector<SamplePicture> SamplePictures() {
   }};
   std::vector<SamplePicture> out;
   out.reserve(kSamples.size());
-  for (const Spec& s : kSamples) {
+  for (const SampleShape& s : kSamples) {
     out.push_back({s.name, DrawGameArt(s.width, s.height, s.seed)});
   }
   return out;

@@ -88,35 +88,30 @@ void SetCounters(benchmark::State& state, const BenchPicture& pic) {
   state.counters["payload_bytes"] = static_cast<double>(pic.payload.size());
 }
 
-// Reads the file, decodes and flips; the pixel buffer is reused from one
-// iteration to the next, as a window reloading pictures would.
-void LoadPdt(benchmark::State& state, const BenchPicture* pic) {
+// Reads the file, decodes and flips. With `fresh_buffer` every load starts
+// from an empty pixel buffer, as the window's do; otherwise the buffer is
+// reused from one load to the next.
+void LoadLoop(benchmark::State& state, const BenchPicture& pic, bool fresh_buffer) {
   PdtHeader header;
   PixelBuffer pixels;
   for (auto _ : state) {
-    if (!mdl_pdt::LoadPdt(pic->path, header, pixels)) {
+    if (fresh_buffer) PixelBuffer().swap(pixels);
+    if (!mdl_pdt::LoadPdt(pic.path, header, pixels)) {
       state.SkipWithError("LoadPdt failed");
       break;
     }
     benchmark::DoNotOptimize(pixels.data());
     benchmark::ClobberMemory();
   }
-  SetCounters(state, *pic);
+  SetCounters(state, pic);
 }
 
-// The same with a fresh pixel buffer for every load.
+void LoadPdt(benchmark::State& state, const BenchPicture* pic) {
+  LoadLoop(state, *pic, false);
+}
+
 void LoadPdtFresh(benchmark::State& state, const BenchPicture* pic) {
-  PdtHeader header;
-  for (auto _ : state) {
-    PixelBuffer pixels;
-    if (!mdl_pdt::LoadPdt(pic->path, header, pixels)) {
-      state.SkipWithError("LoadPdt failed");
-      break;
-    }
-    benchmark::DoNotOptimize(pixels.data());
-    benchmark::ClobberMemory();
-  }
-  SetCounters(state, *pic);
+  LoadLoop(state, *pic, true);
 }
 
 // Baseline for LoadPdt: copying its W × H × 4 output bytes into a buffer

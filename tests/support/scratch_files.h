@@ -34,7 +34,8 @@ std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
 
 // Writes the whole file, creating missing parent folders; throws on failure.
 void WriteBytes(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
-inline void WriteBytes(const std::filesystem::path& path, std::initializer_list<std::uint8_t> bytes) {
+inline void WriteBytes(const std::filesystem::path& path,
+                       std::initializer_list<std::uint8_t> bytes) {
   WriteBytes(path, std::span(bytes.begin(), bytes.size()));
 }
 

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (optimised) and runs them all; each prints its figures
+# as ratios against a baseline measured in the same run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+build=build/release
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$(nproc)" --target quillon_bench_core quillon_bench_pdt2bmp viewer_bench lists_bench
+export QT_QPA_PLATFORM=offscreen
+
+echo "== LoadPdt against memcpy, DecodeStream against the pixel-at-a-time decoder"
+bash bench/core/ratios.sh "$build/bench/core/quillon_bench_core" 7
+echo "== pdt2bmp on 40 pictures against cp of the 40 BMP files"
+"$build/bench/tools/quillon_bench_pdt2bmp" | tail -n 1
+echo "== SelectFile to the painted picture (x_LoadPdt: ratio to LoadPdt alone)"
+"$build/bench/viewer/viewer_bench" --benchmark_repetitions=10 --benchmark_report_aggregates_only=true |
+  grep -E '_median'
+echo "== Filling the lists for 10,000 files against a plain directory scan"
+"$build/bench/platform/lists_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true |
+  grep -E '_median'
