@@ -180,7 +180,7 @@ int StretchDIBits(const DeviceContext& hdc, int XDest, int YDest, int DestWidth,
   // The pixels are wrapped, not copied: their bytes B, G, R, 0xFF are Qt's RGB32.
   const auto w = static_cast<int>(width);
   const QImage source(reinterpret_cast<const uchar*>(bits.data()), w, static_cast<int>(height),
-                      w * 4, QImage::Format_RGB32);
+                      static_cast<qsizetype>(w) * 4, QImage::Format_RGB32);
   const QRect from(XSrc, YSrc, SrcWidth, SrcHeight);
   const bool bottom_up = h.biHeight > 0;
   const QPoint to(XDest, YDest);

@@ -226,7 +226,7 @@ bool Exists(const fs::path& path) {
 std::string ConvertOne(const Conversion& conversion, bool force, LoadedPicture& picture) {
   if (!conversion.error.empty()) return conversion.error;
   const fs::path& output = conversion.output;
-  const std::string exists_reason = output.string() + " already exists (use --force to replace)";
+  std::string exists_reason = output.string() + " already exists (use --force to replace)";
   if (Exists(output)) {
     if (!force) return exists_reason;
     std::error_code ec;
