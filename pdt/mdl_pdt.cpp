@@ -224,8 +224,12 @@ Step DecodeGroups(std::span<const std::uint8_t> payload, std::size_t& in, const 
           std::fill_n(to, kCopyBlock, c.last);
         } else {
           RepeatBlock(to, distance);
-          // Both below 16: a 32-bit remainder is much quicker than a 64-bit one.
-          c.last = from[static_cast<unsigned>(length - 1) % static_cast<unsigned>(distance)];
+          const auto back = static_cast<unsigned>(length - 1);
+          const auto period = static_cast<unsigned>(distance);
+          // Dithering repeats with a period of 2 or 4, where a mask replaces
+          // the division. Both below 16: a 32-bit remainder is much quicker
+          // than a 64-bit one.
+          c.last = from[(period & (period - 1)) == 0 ? back & (period - 1) : back % period];
         }
         c.col += length;
         return Step::Continue;
