@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (optimised) and runs them all; each prints its figures
-# as ratios against a baseline measured in the same run.
+# as ratios against a baseline measured in the same run. The benchmarks'
+# context lines and Qt's offscreen notices (stderr) are left out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -12,10 +13,10 @@ export QT_QPA_PLATFORM=offscreen
 echo "== LoadPdt against memcpy, DecodeStream against the pixel-at-a-time decoder"
 bash bench/core/ratios.sh "$build/bench/core/quillon_bench_core" 7
 echo "== pdt2bmp on 40 pictures against cp of the 40 BMP files"
-"$build/bench/tools/quillon_bench_pdt2bmp" | tail -n 1
+"$build/bench/tools/quillon_bench_pdt2bmp" 2>/dev/null | tail -n 1
 echo "== SelectFile to the painted picture (x_LoadPdt: ratio to LoadPdt alone)"
-"$build/bench/viewer/viewer_bench" --benchmark_repetitions=10 --benchmark_report_aggregates_only=true |
+"$build/bench/viewer/viewer_bench" --benchmark_repetitions=10 --benchmark_report_aggregates_only=true 2>/dev/null |
   grep -E '_median'
 echo "== Filling the lists for 10,000 files against a plain directory scan"
-"$build/bench/platform/lists_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true |
+"$build/bench/platform/lists_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true 2>/dev/null |
   grep -E '_median'

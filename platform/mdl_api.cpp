@@ -93,13 +93,15 @@ void ShrinkBoth(const QImage& source, const QRect& from, const AxisTaps& xs, con
   std::vector<int> columns;
   columns.reserve(xs.taps.size());
   for (const Tap& tap : xs.taps) columns.push_back(tap.index);
-  for (int dy = 0; dy < out.height(); ++dy) {
+  const int width = out.width();
+  const int height = out.height();
+  for (int dy = 0; dy < height; ++dy) {
     const Tap* ty = ys.At(dy);
     const std::uint32_t* rows[PY];
     for (int j = 0; j < PY; ++j) rows[j] = Row(source, from, ty[j].index);
     auto* dst = reinterpret_cast<std::uint32_t*>(out.scanLine(dy));
     const int* cx = columns.data();
-    for (int dx = 0; dx < out.width(); ++dx, cx += PX) {
+    for (int dx = 0; dx < width; ++dx, cx += PX) {
       std::uint32_t rb = kHalf * 0x00010001u;  // red and blue, 16 bits each
       std::uint32_t g = kHalf << 8;
       for (int j = 0; j < PY; ++j) {
