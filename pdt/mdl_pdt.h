@@ -8,7 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <span>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 // The 32-byte file header, field by field as stored (little-endian on disk).
@@ -20,9 +23,34 @@ struct PdtHeader {
   std::array<std::uint8_t, 12> Reserved{};  // kept as read, not interpreted
 };
 
+// std::allocator, except that elements made without a value are left
+// uninitialised rather than zeroed: a loader writes every pixel itself, and
+// zeroing a large picture first costs as much as a copy of it.
+template <class T>
+struct DefaultInitAllocator : std::allocator<T> {
+  using value_type = T;
+  template <class U>
+  struct rebind {
+    using other = DefaultInitAllocator<U>;
+  };
+  DefaultInitAllocator() = default;
+  template <class U>
+  DefaultInitAllocator(const DefaultInitAllocator<U>& /*other*/) noexcept {}
+  template <class U>
+  void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
 // Width × Height pixels, each 0xFF000000 | R << 16 | G << 8 | B, so that the
 // little-endian bytes are B, G, R, 0xFF. After a load, row 0 is the bottom row.
-using PixelBuffer = std::vector<std::uint32_t>;
+// resize() and PixelBuffer(n) leave new pixels unset; give a value where one
+// is needed.
+using PixelBuffer = std::vector<std::uint32_t, DefaultInitAllocator<std::uint32_t>>;
 
 // Why a load failed; Ok when it did not.
 enum class PdtStatus {

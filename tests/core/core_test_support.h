@@ -46,13 +46,13 @@ class StreamBuilder {
   StreamBuilder& Trailing(std::span<const std::uint8_t> bytes);
 
   const Bytes& bytes() const { return bytes_; }
-  const std::vector<std::uint32_t>& pixels() const { return pixels_; }
+  const PixelBuffer& pixels() const { return pixels_; }
 
  private:
   void NextFlag(bool literal);
 
   Bytes bytes_;
-  std::vector<std::uint32_t> pixels_;
+  PixelBuffer pixels_;
   std::size_t flag_at_ = 0;
   unsigned mask_ = 0;
 };
