@@ -34,7 +34,9 @@ struct DefaultInitAllocator : std::allocator<T> {
     using other = DefaultInitAllocator<U>;
   };
   DefaultInitAllocator() = default;
+  // Implicit, like std::allocator's: containers convert between rebound copies.
   template <class U>
+  // cppcheck-suppress noExplicitConstructor
   DefaultInitAllocator(const DefaultInitAllocator<U>& /*other*/) noexcept {}
   template <class U>
   void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
