@@ -27,7 +27,7 @@ class ByteWriter {
 };
 
 // Writes the pixels as their little-endian bytes B, G, R, 0xFF whatever the host.
-bool WritePixels(std::FILE* f, const PixelBuffer& pixels) {
+bool WritePixels(std::FILE* f, const mdl_pdt::PixelBuffer& pixels) {
   if constexpr (std::endian::native == std::endian::little) {
     return std::fwrite(pixels.data(), sizeof(std::uint32_t), pixels.size(), f) == pixels.size();
   } else {

@@ -47,10 +47,10 @@ struct BITMAPINFO {
 // A picture as the viewer holds it. A Header.FileSize above 0 means a picture
 // is held. Everything starts zeroed or empty.
 struct LoadedPicture {
-  PdtHeader Header;
+  mdl_pdt::PdtHeader Header;
   BITMAPFILEHEADER FileHeader;
   BITMAPINFO Info;
-  PixelBuffer Pixels;
+  mdl_pdt::PixelBuffer Pixels;
 };
 
 // File header (14) + info header (40) + one colour-table entry (4).

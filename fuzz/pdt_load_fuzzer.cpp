@@ -57,18 +57,18 @@ void WriteInput(const std::uint8_t* data, std::size_t size) {
 
 // The loader's answer worked out from the bytes in memory: header, limits,
 // then the stream over what the file holds up to FileSize.
-PdtStatus LoadFromMemory(std::span<const std::uint8_t> bytes, PdtHeader& header,
-                         PixelBuffer& pixels) {
-  const PdtStatus parsed = mdl_pdt::ParseHeader(bytes, header);
-  if (parsed != PdtStatus::Ok) return parsed;
-  if (header.FileSize < 33) return PdtStatus::BadFileSize;
+mdl_pdt::PdtStatus LoadFromMemory(std::span<const std::uint8_t> bytes, mdl_pdt::PdtHeader& header,
+                         mdl_pdt::PixelBuffer& pixels) {
+  const mdl_pdt::PdtStatus parsed = mdl_pdt::ParseHeader(bytes, header);
+  if (parsed != mdl_pdt::PdtStatus::Ok) return parsed;
+  if (header.FileSize < 33) return mdl_pdt::PdtStatus::BadFileSize;
   const std::size_t declared = static_cast<std::size_t>(header.FileSize) - mdl_pdt::kHeaderSize;
   const std::span<const std::uint8_t> rest = bytes.subspan(mdl_pdt::kHeaderSize);
   const std::span<const std::uint8_t> payload = rest.first(std::min(declared, rest.size()));
-  const PdtStatus checked = mdl_pdt::CheckHeader(header, payload.size());
-  if (checked != PdtStatus::Ok) return checked;
-  const PdtStatus decoded = mdl_pdt::DecodeStream(payload, header.Width, header.Height, pixels);
-  if (decoded == PdtStatus::Ok) mdl_pdt::FlipRows(pixels, header.Width, header.Height);
+  const mdl_pdt::PdtStatus checked = mdl_pdt::CheckHeader(header, payload.size());
+  if (checked != mdl_pdt::PdtStatus::Ok) return checked;
+  const mdl_pdt::PdtStatus decoded = mdl_pdt::DecodeStream(payload, header.Width, header.Height, pixels);
+  if (decoded == mdl_pdt::PdtStatus::Ok) mdl_pdt::FlipRows(pixels, header.Width, header.Height);
   return decoded;
 }
 
@@ -83,17 +83,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   WriteInput(data, size);
 
   // Something the loader must not touch unless it succeeds or decodes.
-  const PixelBuffer sentinel = {0x01020304u, 0x05060708u, 0x090A0B0Cu};
-  PdtHeader header;
-  PixelBuffer pixels = sentinel;
-  const PdtStatus status = mdl_pdt::LoadPdtFile(g_file, header, pixels);
+  const mdl_pdt::PixelBuffer sentinel = {0x01020304u, 0x05060708u, 0x090A0B0Cu};
+  mdl_pdt::PdtHeader header;
+  mdl_pdt::PixelBuffer pixels = sentinel;
+  const mdl_pdt::PdtStatus status = mdl_pdt::LoadPdtFile(g_file, header, pixels);
 
-  PdtHeader bool_header;
-  PixelBuffer bool_pixels = sentinel;
+  mdl_pdt::PdtHeader bool_header;
+  mdl_pdt::PixelBuffer bool_pixels = sentinel;
   const bool loaded = mdl_pdt::LoadPdt(g_file, bool_header, bool_pixels);
-  if (loaded != (status == PdtStatus::Ok)) Fail("LoadPdt and LoadPdtFile disagree");
+  if (loaded != (status == mdl_pdt::PdtStatus::Ok)) Fail("LoadPdt and LoadPdtFile disagree");
 
-  if (status == PdtStatus::Ok) {
+  if (status == mdl_pdt::PdtStatus::Ok) {
     if (header.Width < 1 || header.Height < 1) Fail("a picture without pixels was accepted");
     const auto w = static_cast<std::uint64_t>(header.Width);
     const auto h = static_cast<std::uint64_t>(header.Height);
@@ -108,16 +108,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else if (!(bool_pixels == sentinel || bool_pixels.empty())) {
     Fail("a failed LoadPdt left pixels behind");
   }
-  if ((status == PdtStatus::NotPdt10 || status == PdtStatus::HeaderTooShort) &&
+  if ((status == mdl_pdt::PdtStatus::NotPdt10 || status == mdl_pdt::PdtStatus::HeaderTooShort) &&
       pixels != sentinel) {
     Fail("a rejected header changed the pixel buffer");
   }
 
-  PdtHeader mem_header;
-  PixelBuffer mem_pixels;
-  const PdtStatus mem_status =
+  mdl_pdt::PdtHeader mem_header;
+  mdl_pdt::PixelBuffer mem_pixels;
+  const mdl_pdt::PdtStatus mem_status =
       LoadFromMemory(std::span<const std::uint8_t>(data, size), mem_header, mem_pixels);
   if (mem_status != status) Fail("loading from the file and from memory disagree");
-  if (status == PdtStatus::Ok && mem_pixels != pixels) Fail("file and memory pixels differ");
+  if (status == mdl_pdt::PdtStatus::Ok && mem_pixels != pixels) Fail("file and memory pixels differ");
   return 0;
 }

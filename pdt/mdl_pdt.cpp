@@ -524,6 +524,25 @@ PdtStatus LoadPdtFile(const std::filesystem::path& path, PdtHeader& header, Pixe
   return status;
 }
 
+PdtStatus LoadPdtMemory(std::span<const std::uint8_t> file, PdtHeader& header, PixelBuffer& pixels) {
+  PdtStatus status = ParseHeader(file, header);
+  if (status != PdtStatus::Ok) return status;
+  if (header.FileSize < static_cast<std::int32_t>(kHeaderSize) + 1) return PdtStatus::BadFileSize;
+  const std::size_t declared = static_cast<std::size_t>(header.FileSize) - kHeaderSize;
+  const std::span<const std::uint8_t> payload =
+      file.subspan(kHeaderSize, std::min(declared, file.size() - kHeaderSize));
+  status = CheckHeader(header, payload.size());
+  if (status != PdtStatus::Ok) return status;
+  std::size_t total = 0;
+  status = PixelCount(header.Width, header.Height, total);
+  if (status != PdtStatus::Ok) return status;
+  pixels.resize(total);
+  status = DecodeRows(payload, Rows{pixels.data(), static_cast<std::size_t>(header.Width),
+                                    static_cast<std::size_t>(header.Height)});
+  if (status != PdtStatus::Ok) Release(pixels);
+  return status;
+}
+
 bool LoadPdt(const std::filesystem::path& path, PdtHeader& header, PixelBuffer& pixels) {
   return LoadPdtFile(path, header, pixels) == PdtStatus::Ok;
 }

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+namespace mdl_pdt {
+
 // The 32-byte file header, field by field as stored (little-endian on disk).
 struct PdtHeader {
   std::array<char, 8> Signature{};
@@ -68,8 +70,6 @@ enum class PdtStatus {
   CopyBeforeStart,  // a copy reaches back before the first pixel
 };
 
-namespace mdl_pdt {
-
 inline constexpr std::size_t kHeaderSize = 32;
 // The most pixels one payload byte can produce: a 2-byte copy token yields 16.
 inline constexpr std::size_t kMaxPixelsPerByte = 8;
@@ -103,6 +103,10 @@ void FlipRows(PixelBuffer& pixels, std::int32_t width, std::int32_t height);
 // picture (left untouched when the header is rejected, emptied when the
 // stream is bad).
 PdtStatus LoadPdtFile(const std::filesystem::path& path, PdtHeader& header, PixelBuffer& pixels);
+
+// Loads a PDT file held in memory (the 32 header bytes, then the payload):
+// the same checks, pixels and failures as LoadPdtFile.
+PdtStatus LoadPdtMemory(std::span<const std::uint8_t> file, PdtHeader& header, PixelBuffer& pixels);
 
 // LoadPdtFile with a Boolean result: true when a picture was loaded.
 bool LoadPdt(const std::filesystem::path& path, PdtHeader& header, PixelBuffer& pixels);

@@ -240,15 +240,15 @@ std::string ConvertOne(const Conversion& conversion, bool force, LoadedPicture& 
     return "not a regular file";
   }
 
-  picture.Header = PdtHeader{};
+  picture.Header = mdl_pdt::PdtHeader{};
   picture.FileHeader = BITMAPFILEHEADER{};
   picture.Info = BITMAPINFO{};
   errno = 0;
-  const PdtStatus status = mdl_pdt::LoadPdtFile(conversion.input, picture.Header, picture.Pixels);
+  const mdl_pdt::PdtStatus status = mdl_pdt::LoadPdtFile(conversion.input, picture.Header, picture.Pixels);
   const int open_errno = errno;
-  if (status != PdtStatus::Ok) {
+  if (status != mdl_pdt::PdtStatus::Ok) {
     std::string reason = mdl_pdt::Describe(status);
-    if (status == PdtStatus::CannotOpen && open_errno != 0) {
+    if (status == mdl_pdt::PdtStatus::CannotOpen && open_errno != 0) {
       reason += " (" + std::generic_category().message(open_errno) + ")";
     }
     return reason;
@@ -287,7 +287,7 @@ std::size_t ConvertAll(const Plan& plan, bool force, unsigned jobs, Reporter& re
         reason = ConvertOne(conversion, force, picture);
       } catch (const std::bad_alloc&) {
         // A header may announce a picture larger than the memory at hand.
-        picture.Pixels = PixelBuffer();
+        picture.Pixels = mdl_pdt::PixelBuffer();
         reason = "not enough memory for the picture";
       } catch (const std::exception& error) {
         reason = error.what();

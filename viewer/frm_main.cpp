@@ -106,15 +106,15 @@ int frm_main::MsgBox(const QString& text, int style) {
 }
 
 void frm_main::ReleasePicture() {
-  picture_.Header = PdtHeader{};
-  PixelBuffer().swap(picture_.Pixels);
+  picture_.Header = mdl_pdt::PdtHeader{};
+  mdl_pdt::PixelBuffer().swap(picture_.Pixels);
 }
 
 // ---- Painting and view modes ----
 
 void frm_main::DrawPicture() {
   const mdl_api::DeviceContext hdc = Pic->hDC();
-  const PdtHeader& header = picture_.Header;
+  const mdl_pdt::PdtHeader& header = picture_.Header;
   mdl_api::StretchDIBits(hdc, Pic->ScaleLeft(), Pic->ScaleTop(), Pic->ScaleWidth(),
                          Pic->ScaleHeight(), 0, 0, header.Width, header.Height, picture_.Pixels,
                          picture_.Info, mdl_api::DIB_RGB_COLORS, mdl_api::SRCCOPY);

@@ -41,13 +41,13 @@ void CheckDecoders(const BenchPicture& pic) {
       out != pic.top_first) {
     Fail("the reference decoder does not reproduce " + pic.name);
   }
-  PixelBuffer decoded;
-  if (mdl_pdt::DecodeStream(pic.payload, pic.width, pic.height, decoded) != PdtStatus::Ok ||
+  mdl_pdt::PixelBuffer decoded;
+  if (mdl_pdt::DecodeStream(pic.payload, pic.width, pic.height, decoded) != mdl_pdt::PdtStatus::Ok ||
       !std::ranges::equal(decoded, pic.top_first)) {
     Fail("DecodeStream does not reproduce " + pic.name);
   }
-  PdtHeader header;
-  PixelBuffer loaded;
+  mdl_pdt::PdtHeader header;
+  mdl_pdt::PixelBuffer loaded;
   if (!mdl_pdt::LoadPdt(pic.path, header, loaded)) Fail("LoadPdt cannot load " + pic.name);
   const auto w = static_cast<std::size_t>(pic.width);
   const auto h = static_cast<std::size_t>(pic.height);
@@ -92,10 +92,10 @@ void SetCounters(benchmark::State& state, const BenchPicture& pic) {
 // from an empty pixel buffer, as the window's do; otherwise the buffer is
 // reused from one load to the next.
 void LoadLoop(benchmark::State& state, const BenchPicture& pic, bool fresh_buffer) {
-  PdtHeader header;
-  PixelBuffer pixels;
+  mdl_pdt::PdtHeader header;
+  mdl_pdt::PixelBuffer pixels;
   for (auto _ : state) {
-    if (fresh_buffer) PixelBuffer().swap(pixels);
+    if (fresh_buffer) mdl_pdt::PixelBuffer().swap(pixels);
     if (!mdl_pdt::LoadPdt(pic.path, header, pixels)) {
       state.SkipWithError("LoadPdt failed");
       break;
@@ -128,9 +128,9 @@ void Memcpy(benchmark::State& state, const BenchPicture* pic) {
 }
 
 void DecodeStream(benchmark::State& state, const BenchPicture* pic) {
-  PixelBuffer pixels;
+  mdl_pdt::PixelBuffer pixels;
   for (auto _ : state) {
-    if (mdl_pdt::DecodeStream(pic->payload, pic->width, pic->height, pixels) != PdtStatus::Ok) {
+    if (mdl_pdt::DecodeStream(pic->payload, pic->width, pic->height, pixels) != mdl_pdt::PdtStatus::Ok) {
       state.SkipWithError("DecodeStream failed");
       break;
     }

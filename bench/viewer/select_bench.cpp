@@ -67,8 +67,8 @@ void SelectAndPaint(benchmark::State& state, int view) {
   window.ShowPicture(view);
   QApplication::processEvents();
 
-  PdtHeader header;
-  PixelBuffer pixels;
+  mdl_pdt::PdtHeader header;
+  mdl_pdt::PixelBuffer pixels;
   double load_seconds = 0;
   double select_seconds = 0;
   for (auto _ : state) {
@@ -80,7 +80,7 @@ void SelectAndPaint(benchmark::State& state, int view) {
     load_seconds += Seconds(t1 - t0);
     select_seconds += Seconds(t2 - t1);
     state.SetIterationTime(Seconds(t2 - t1));
-    PixelBuffer().swap(pixels);  // like the window, start each load without a buffer
+    mdl_pdt::PixelBuffer().swap(pixels);  // like the window, start each load without a buffer
   }
   if (window.Picture().Header.Width != 1920) state.SkipWithError("the picture was lost");
   state.counters["x_LoadPdt"] = load_seconds > 0 ? select_seconds / load_seconds : 0;

@@ -159,7 +159,7 @@ TEST(BmpWrite, SuccessivePicturesKeepTheUnsetFieldsZero) {
     for (std::size_t k = 58 + 3; k < file.size(); k += 4) {
       ASSERT_EQ(file[k], 0xFF) << "byte " << k;
     }
-    const PixelBuffer expected = coretest::BottomFirst(top_first, w, h);
+    const mdl_pdt::PixelBuffer expected = coretest::BottomFirst(top_first, w, h);
     for (std::size_t k = 0; k < expected.size(); ++k) {
       ASSERT_EQ(U32At(file, 58 + 4 * k), expected[k]) << "pixel " << k;
     }

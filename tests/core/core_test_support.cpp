@@ -89,11 +89,11 @@ std::vector<std::uint32_t> RandomPicture(std::int32_t width, std::int32_t height
   return pixels;
 }
 
-PixelBuffer BottomFirst(std::span<const std::uint32_t> top_first, std::int32_t width,
+mdl_pdt::PixelBuffer BottomFirst(std::span<const std::uint32_t> top_first, std::int32_t width,
                         std::int32_t height) {
   const auto w = static_cast<std::size_t>(width);
   const auto h = static_cast<std::size_t>(height);
-  PixelBuffer out(w * h);
+  mdl_pdt::PixelBuffer out(w * h);
   for (std::size_t y = 0; y < h; ++y) {
     for (std::size_t x = 0; x < w; ++x) {
       out[(h - 1 - y) * w + x] = top_first[y * w + x] | 0xFF000000u;

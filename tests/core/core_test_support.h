@@ -46,13 +46,13 @@ class StreamBuilder {
   StreamBuilder& Trailing(std::span<const std::uint8_t> bytes);
 
   const Bytes& bytes() const { return bytes_; }
-  const PixelBuffer& pixels() const { return pixels_; }
+  const mdl_pdt::PixelBuffer& pixels() const { return pixels_; }
 
  private:
   void NextFlag(bool literal);
 
   Bytes bytes_;
-  PixelBuffer pixels_;
+  mdl_pdt::PixelBuffer pixels_;
   std::size_t flag_at_ = 0;
   unsigned mask_ = 0;
 };
@@ -65,7 +65,7 @@ std::vector<std::uint32_t> RandomPicture(std::int32_t width, std::int32_t height
 
 // What a load of the picture `top_first` must give: rows reversed, so the
 // bottom row comes first, and every pixel opaque.
-PixelBuffer BottomFirst(std::span<const std::uint32_t> top_first, std::int32_t width,
+mdl_pdt::PixelBuffer BottomFirst(std::span<const std::uint32_t> top_first, std::int32_t width,
                         std::int32_t height);
 
 }  // namespace coretest

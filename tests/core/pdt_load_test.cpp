@@ -24,24 +24,24 @@ const std::uint32_t kC = Px(0x77, 0x88, 0x99);
 const std::uint32_t kD = Px(0xAA, 0xBB, 0xCC);
 
 // What is left in the caller's buffer when a load must not have written it.
-const PixelBuffer kUntouched = {0x12345678u, 0x9ABCDEF0u};
+const mdl_pdt::PixelBuffer kUntouched = {0x12345678u, 0x9ABCDEF0u};
 
 class PdtLoad : public testing::Test {
  protected:
   // Writes `bytes` to a file of the test's own folder and loads it.
-  PdtStatus Load(const Bytes& bytes) {
+  mdl_pdt::PdtStatus Load(const Bytes& bytes) {
     const auto path = dir_ / "picture.pdt";
     coretest::WriteBytes(path, bytes);
     return LoadPath(path);
   }
-  PdtStatus LoadPath(const std::filesystem::path& path) {
-    header_ = PdtHeader{};
+  mdl_pdt::PdtStatus LoadPath(const std::filesystem::path& path) {
+    header_ = mdl_pdt::PdtHeader{};
     pixels_ = kUntouched;
-    const PdtStatus status = mdl_pdt::LoadPdtFile(path, header_, pixels_);
+    const mdl_pdt::PdtStatus status = mdl_pdt::LoadPdtFile(path, header_, pixels_);
     // The Boolean form agrees, and also leaves no picture behind on failure.
-    PdtHeader header;
-    PixelBuffer pixels = kUntouched;
-    EXPECT_EQ(mdl_pdt::LoadPdt(path, header, pixels), status == PdtStatus::Ok);
+    mdl_pdt::PdtHeader header;
+    mdl_pdt::PixelBuffer pixels = kUntouched;
+    EXPECT_EQ(mdl_pdt::LoadPdt(path, header, pixels), status == mdl_pdt::PdtStatus::Ok);
     EXPECT_EQ(pixels, pixels_);
     return status;
   }
@@ -51,8 +51,8 @@ class PdtLoad : public testing::Test {
   }
 
   coretest::TempDir dir_;
-  PdtHeader header_;
-  PixelBuffer pixels_;
+  mdl_pdt::PdtHeader header_;
+  mdl_pdt::PixelBuffer pixels_;
 };
 
 TEST_F(PdtLoad, LoadsATwoByTwoPictureBottomRowFirst) {
@@ -63,8 +63,8 @@ TEST_F(PdtLoad, LoadsATwoByTwoPictureBottomRowFirst) {
       HeaderBytes("PDT10", static_cast<std::int32_t>(32 + s.bytes().size()), 2, 2, reserved);
   file.insert(file.end(), s.bytes().begin(), s.bytes().end());
 
-  ASSERT_EQ(Load(file), PdtStatus::Ok);
-  EXPECT_EQ(pixels_, (PixelBuffer{kC, kD, kA, kB}));
+  ASSERT_EQ(Load(file), mdl_pdt::PdtStatus::Ok);
+  EXPECT_EQ(pixels_, (mdl_pdt::PixelBuffer{kC, kD, kA, kB}));
   EXPECT_EQ(header_.FileSize, static_cast<std::int32_t>(file.size()));
   EXPECT_EQ(header_.Width, 2);
   EXPECT_EQ(header_.Height, 2);
@@ -75,8 +75,8 @@ TEST_F(PdtLoad, AcceptsTheSignatureAfterASpace) {
   Bytes file = PdtFile(4, 1, Bytes{0x80, 0x10, 0x20, 0x30, 0x02, 0x00});
   const std::string sig(" PDT10\0\0", 8);
   std::copy(sig.begin(), sig.end(), file.begin());
-  ASSERT_EQ(Load(file), PdtStatus::Ok);
-  EXPECT_EQ(pixels_, PixelBuffer(4, 0xFF302010u));
+  ASSERT_EQ(Load(file), mdl_pdt::PdtStatus::Ok);
+  EXPECT_EQ(pixels_, mdl_pdt::PixelBuffer(4, 0xFF302010u));
 }
 
 TEST_F(PdtLoad, WrongSignatureKeepsTheHeaderReadAndThePixelsUntouched) {
@@ -85,7 +85,7 @@ TEST_F(PdtLoad, WrongSignatureKeepsTheHeaderReadAndThePixelsUntouched) {
   const Bytes payload = {0x80, 0x10, 0x20, 0x30, 0x02, 0x00};
   file.insert(file.end(), payload.begin(), payload.end());
 
-  EXPECT_EQ(Load(file), PdtStatus::NotPdt10);
+  EXPECT_EQ(Load(file), mdl_pdt::PdtStatus::NotPdt10);
   EXPECT_EQ(pixels_, kUntouched);
   EXPECT_EQ(std::string(header_.Signature.data(), 5), "pdt10");
   EXPECT_EQ(header_.FileSize, 38);
@@ -95,15 +95,15 @@ TEST_F(PdtLoad, WrongSignatureKeepsTheHeaderReadAndThePixelsUntouched) {
 }
 
 TEST_F(PdtLoad, RejectsFilesThatCannotBeRead) {
-  EXPECT_EQ(LoadPath(dir_ / "missing.pdt"), PdtStatus::CannotOpen);
+  EXPECT_EQ(LoadPath(dir_ / "missing.pdt"), mdl_pdt::PdtStatus::CannotOpen);
   ExpectNoPicture();
   EXPECT_FALSE(std::filesystem::exists(dir_ / "missing.pdt"));  // not created
 
   std::filesystem::create_directory(dir_ / "folder.pdt");
-  EXPECT_NE(LoadPath(dir_ / "folder.pdt"), PdtStatus::Ok);
+  EXPECT_NE(LoadPath(dir_ / "folder.pdt"), mdl_pdt::PdtStatus::Ok);
   ExpectNoPicture();
 
-  EXPECT_NE(LoadPath(""), PdtStatus::Ok);
+  EXPECT_NE(LoadPath(""), mdl_pdt::PdtStatus::Ok);
   ExpectNoPicture();
 }
 
@@ -111,12 +111,12 @@ TEST_F(PdtLoad, RejectsFilesShorterThanTheHeader) {
   const Bytes full = PdtFile(4, 1, Bytes{0x80, 0x10, 0x20, 0x30, 0x02, 0x00});
   for (std::size_t size : {0, 1, 8, 31}) {
     EXPECT_EQ(Load(Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(size))),
-              PdtStatus::HeaderTooShort)
+              mdl_pdt::PdtStatus::HeaderTooShort)
         << size << " bytes";
     ExpectNoPicture();
   }
   // Just the header, with FileSize claiming a payload that is not there.
-  EXPECT_NE(Load(Bytes(full.begin(), full.begin() + 32)), PdtStatus::Ok);
+  EXPECT_NE(Load(Bytes(full.begin(), full.begin() + 32)), mdl_pdt::PdtStatus::Ok);
   ExpectNoPicture();
 }
 
@@ -125,7 +125,7 @@ TEST_F(PdtLoad, RejectsHeadersThatLeaveNoPayload) {
   for (std::int32_t file_size : {32, 31, 0, -1, std::numeric_limits<std::int32_t>::min()}) {
     Bytes file = HeaderBytes("PDT10", file_size, 1, 1);
     file.insert(file.end(), payload.begin(), payload.end());
-    EXPECT_EQ(Load(file), PdtStatus::BadFileSize) << "FileSize " << file_size;
+    EXPECT_EQ(Load(file), mdl_pdt::PdtStatus::BadFileSize) << "FileSize " << file_size;
     ExpectNoPicture();
   }
 }
@@ -134,7 +134,7 @@ TEST_F(PdtLoad, RejectsSizesBelowOne) {
   for (const auto& [w, h] : {std::pair{0, 1}, {1, 0}, {-1, 1}, {1, -1}, {-5, -5}}) {
     Bytes file = HeaderBytes("PDT10", 36, w, h);
     file.insert(file.end(), {0x80, 0x10, 0x20, 0x30});
-    EXPECT_EQ(Load(file), PdtStatus::BadDimensions) << w << " x " << h;
+    EXPECT_EQ(Load(file), mdl_pdt::PdtStatus::BadDimensions) << w << " x " << h;
     ExpectNoPicture();
   }
 }
@@ -146,7 +146,7 @@ TEST_F(PdtLoad, RejectsPicturesTooLargeForTheBmpSizeField) {
                              {std::numeric_limits<std::int32_t>::max(), 2}}) {
     Bytes file = HeaderBytes("PDT10", std::numeric_limits<std::int32_t>::max(), w, h);
     file.resize(1024, 0x00);
-    EXPECT_EQ(Load(file), PdtStatus::TooLarge) << w << " x " << h;
+    EXPECT_EQ(Load(file), mdl_pdt::PdtStatus::TooLarge) << w << " x " << h;
     ExpectNoPicture();
   }
 }
@@ -156,28 +156,28 @@ TEST_F(PdtLoad, RejectsAHugeClaimThatTheFileCannotFill) {
   // the header and the file's size alone.
   Bytes file = HeaderBytes("PDT10", 1024, 23170, 23170);
   file.resize(1024, 0xFF);
-  EXPECT_EQ(Load(file), PdtStatus::StreamTruncated);
+  EXPECT_EQ(Load(file), mdl_pdt::PdtStatus::StreamTruncated);
   ExpectNoPicture();
 
   // The same when FileSize claims far more than the file holds.
   Bytes big_claim = HeaderBytes("PDT10", std::numeric_limits<std::int32_t>::max(), 23170, 23170);
   big_claim.resize(1024, 0xFF);
-  EXPECT_EQ(Load(big_claim), PdtStatus::StreamTruncated);
+  EXPECT_EQ(Load(big_claim), mdl_pdt::PdtStatus::StreamTruncated);
   ExpectNoPicture();
 }
 
 TEST_F(PdtLoad, RejectsStreamsThatNeedMissingBytes) {
   Bytes file = PdtFile(4, 1, Bytes{0x80, 0x10, 0x20, 0x30, 0x02});  // copy cut short
-  EXPECT_EQ(Load(file), PdtStatus::StreamTruncated);
+  EXPECT_EQ(Load(file), mdl_pdt::PdtStatus::StreamTruncated);
   ExpectNoPicture();
 }
 
 TEST_F(PdtLoad, RejectsACopyBeforeTheFirstPixel) {
   EXPECT_EQ(Load(PdtFile(4, 1, Bytes{0x40, 0x10, 0x20, 0x30, 0x02, 0x00})),
-            PdtStatus::CopyBeforeStart);
+            mdl_pdt::PdtStatus::CopyBeforeStart);
   ExpectNoPicture();
   EXPECT_EQ(Load(PdtFile(4, 1, Bytes{0x80, 0x10, 0x20, 0x30, 0x13, 0x00})),
-            PdtStatus::CopyBeforeStart);
+            mdl_pdt::PdtStatus::CopyBeforeStart);
   ExpectNoPicture();
 }
 
@@ -186,14 +186,14 @@ TEST_F(PdtLoad, NeverReadsPastFileSize) {
   const Bytes payload = {0x80, 0x10, 0x20, 0x30, 0x02, 0x00};
   Bytes file = HeaderBytes("PDT10", 32 + 5, 4, 1);
   file.insert(file.end(), payload.begin(), payload.end());
-  EXPECT_EQ(Load(file), PdtStatus::StreamTruncated);
+  EXPECT_EQ(Load(file), mdl_pdt::PdtStatus::StreamTruncated);
   ExpectNoPicture();
 
   // Bytes after FileSize that would break the picture are never looked at.
   Bytes padded = PdtFile(4, 1, payload);
   padded.insert(padded.end(), {0x00, 0x00, 0x00, 0xFF, 0xFF});
-  ASSERT_EQ(Load(padded), PdtStatus::Ok);
-  EXPECT_EQ(pixels_, PixelBuffer(4, 0xFF302010u));
+  ASSERT_EQ(Load(padded), mdl_pdt::PdtStatus::Ok);
+  EXPECT_EQ(pixels_, mdl_pdt::PixelBuffer(4, 0xFF302010u));
 }
 
 TEST_F(PdtLoad, AFileShorterThanFileSizeFailsOnlyWhenBytesAreMissing) {
@@ -201,13 +201,13 @@ TEST_F(PdtLoad, AFileShorterThanFileSizeFailsOnlyWhenBytesAreMissing) {
   // FileSize claims 100 more bytes than there are; the picture needs none of them.
   Bytes enough = HeaderBytes("PDT10", 32 + 6 + 100, 4, 1);
   enough.insert(enough.end(), payload.begin(), payload.end());
-  ASSERT_EQ(Load(enough), PdtStatus::Ok);
-  EXPECT_EQ(pixels_, PixelBuffer(4, 0xFF302010u));
+  ASSERT_EQ(Load(enough), mdl_pdt::PdtStatus::Ok);
+  EXPECT_EQ(pixels_, mdl_pdt::PixelBuffer(4, 0xFF302010u));
 
   // A picture of 5 pixels needs one more token than the file holds.
   Bytes missing = HeaderBytes("PDT10", 32 + 6 + 100, 5, 1);
   missing.insert(missing.end(), payload.begin(), payload.end());
-  EXPECT_EQ(Load(missing), PdtStatus::StreamTruncated);
+  EXPECT_EQ(Load(missing), mdl_pdt::PdtStatus::StreamTruncated);
   ExpectNoPicture();
 }
 
@@ -250,7 +250,7 @@ TEST_F(PdtLoad, ACopyAfterLiteralsRepeatsTheLatestPixel) {
       for (std::size_t k = 0; k < std::min(run, left); ++k) s.Literal(rng());
       if (left > run) s.Copy(1, std::min<std::size_t>(16, left - run));
     }
-    ASSERT_EQ(Load(PdtFile(w, h, s.bytes())), PdtStatus::Ok) << run;
+    ASSERT_EQ(Load(PdtFile(w, h, s.bytes())), mdl_pdt::PdtStatus::Ok) << run;
     EXPECT_EQ(pixels_, coretest::BottomFirst(s.pixels(), w, h)) << run << " literals";
   }
 }
@@ -262,7 +262,7 @@ TEST_F(PdtLoad, RandomTokenStreamsLoadBottomRowFirst) {
       const std::int32_t h = 1 + static_cast<std::int32_t>(rng() % (40000 / w + 2));
       const StreamBuilder s =
           RandomTokens(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), rng);
-      ASSERT_EQ(Load(PdtFile(w, h, s.bytes())), PdtStatus::Ok) << w << " x " << h;
+      ASSERT_EQ(Load(PdtFile(w, h, s.bytes())), mdl_pdt::PdtStatus::Ok) << w << " x " << h;
       ASSERT_EQ(pixels_, coretest::BottomFirst(s.pixels(), w, h)) << w << " x " << h;
     }
   }
@@ -276,7 +276,7 @@ TEST_F(PdtLoad, CopiesReachingBeforeTheFirstPixelAreFoundInAnyRow) {
     StreamBuilder s = RandomTokens(static_cast<std::size_t>(w) * 3 + 3, rng);
     s.Copy(s.pixels().size() + 1, 1);
     while (s.pixels().size() < static_cast<std::size_t>(w * h)) s.Literal(0x123456);
-    EXPECT_EQ(Load(PdtFile(w, h, s.bytes())), PdtStatus::CopyBeforeStart) << "width " << w;
+    EXPECT_EQ(Load(PdtFile(w, h, s.bytes())), mdl_pdt::PdtStatus::CopyBeforeStart) << "width " << w;
     ExpectNoPicture();
   }
 }
@@ -289,7 +289,7 @@ TEST_F(PdtLoad, LongStreamsLoadWhole) {
     const StreamBuilder s =
         RandomTokens(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), rng);
     ASSERT_GT(s.bytes().size(), 160u * 1024u);
-    ASSERT_EQ(Load(PdtFile(w, h, s.bytes())), PdtStatus::Ok) << w << " x " << h;
+    ASSERT_EQ(Load(PdtFile(w, h, s.bytes())), mdl_pdt::PdtStatus::Ok) << w << " x " << h;
     ASSERT_EQ(pixels_, coretest::BottomFirst(s.pixels(), w, h)) << w << " x " << h;
   }
 }
@@ -305,27 +305,27 @@ TEST_F(PdtLoad, PayloadsAroundPowerOfTwoSizes) {
       StreamBuilder s;
       for (std::size_t k = 0; k < n; ++k) s.Literal(rng());
       const auto w = static_cast<std::int32_t>(n);
-      ASSERT_EQ(Load(PdtFile(w, 1, s.bytes())), PdtStatus::Ok) << n << " pixels";
+      ASSERT_EQ(Load(PdtFile(w, 1, s.bytes())), mdl_pdt::PdtStatus::Ok) << n << " pixels";
       ASSERT_EQ(pixels_, s.pixels()) << n << " pixels";
 
       Bytes cut = PdtFile(w, 1, s.bytes());
       cut.pop_back();
-      EXPECT_EQ(Load(cut), PdtStatus::StreamTruncated) << n << " pixels";
+      EXPECT_EQ(Load(cut), mdl_pdt::PdtStatus::StreamTruncated) << n << " pixels";
 
       Bytes short_size = PdtFile(w, 1, s.bytes());
       const auto file_size = static_cast<std::uint32_t>(short_size.size() - 1);
       for (std::size_t k = 0; k < 4; ++k) {
         short_size[8 + k] = static_cast<std::uint8_t>(file_size >> (8 * k));
       }
-      EXPECT_EQ(Load(short_size), PdtStatus::StreamTruncated) << n << " pixels";
+      EXPECT_EQ(Load(short_size), mdl_pdt::PdtStatus::StreamTruncated) << n << " pixels";
     }
   }
 }
 
 TEST_F(PdtLoad, OneFailureDoesNotSpoilTheNextLoad) {
-  ASSERT_EQ(Load(PdtFile(4, 1, Bytes{0x80, 0x10, 0x20, 0x30, 0x13})), PdtStatus::StreamTruncated);
-  ASSERT_EQ(Load(PdtFile(4, 1, Bytes{0x80, 0x10, 0x20, 0x30, 0x02, 0x00})), PdtStatus::Ok);
-  EXPECT_EQ(pixels_, PixelBuffer(4, 0xFF302010u));
+  ASSERT_EQ(Load(PdtFile(4, 1, Bytes{0x80, 0x10, 0x20, 0x30, 0x13})), mdl_pdt::PdtStatus::StreamTruncated);
+  ASSERT_EQ(Load(PdtFile(4, 1, Bytes{0x80, 0x10, 0x20, 0x30, 0x02, 0x00})), mdl_pdt::PdtStatus::Ok);
+  EXPECT_EQ(pixels_, mdl_pdt::PixelBuffer(4, 0xFF302010u));
 }
 
 }  // namespace

@@ -38,11 +38,11 @@ using coretest::HeaderBytes;
 class PdtMemory : public testing::Test {
  protected:
   // Loads `bytes` from a file and returns the largest allocation made meanwhile.
-  std::size_t LargestAllocationLoading(const Bytes& bytes, PdtStatus& status) {
+  std::size_t LargestAllocationLoading(const Bytes& bytes, mdl_pdt::PdtStatus& status) {
     const auto path = dir_ / "claim.pdt";
     coretest::WriteBytes(path, bytes);
-    PdtHeader header;
-    PixelBuffer pixels;
+    mdl_pdt::PdtHeader header;
+    mdl_pdt::PixelBuffer pixels;
     largest_request = 0;
     status = mdl_pdt::LoadPdtFile(path, header, pixels);
     return largest_request.load();
@@ -57,9 +57,9 @@ TEST_F(PdtMemory, AHugeClaimInASmallFileAllocatesLittle) {
   for (std::int32_t file_size : file_sizes) {
     Bytes file = HeaderBytes("PDT10", file_size, 23170, 23170);
     file.resize(1024, 0xFF);  // all literals: as many pixels as 1 KB can hold
-    PdtStatus status = PdtStatus::Ok;
+    mdl_pdt::PdtStatus status = mdl_pdt::PdtStatus::Ok;
     EXPECT_LT(LargestAllocationLoading(file, status), kSmall) << "FileSize " << file_size;
-    EXPECT_NE(status, PdtStatus::Ok);
+    EXPECT_NE(status, mdl_pdt::PdtStatus::Ok);
   }
 }
 
@@ -67,18 +67,18 @@ TEST_F(PdtMemory, AClaimBeyondTheFileSizeCostsNoMoreThanTheFile) {
   // FileSize says 2 GB, the file holds 100 payload bytes.
   Bytes file = HeaderBytes("PDT10", std::numeric_limits<std::int32_t>::max(), 10, 10);
   file.resize(132, 0x00);
-  PdtStatus status = PdtStatus::Ok;
+  mdl_pdt::PdtStatus status = mdl_pdt::PdtStatus::Ok;
   EXPECT_LT(LargestAllocationLoading(file, status), kSmall);
-  EXPECT_NE(status, PdtStatus::Ok);
+  EXPECT_NE(status, mdl_pdt::PdtStatus::Ok);
 }
 
 TEST_F(PdtMemory, AGenuinePictureGetsItsPixelBuffer) {
   // The measurement itself works: a real 300 × 200 picture needs 240000 bytes.
   const auto top_first = coretest::RandomPicture(300, 200, 3, 8, 0.1);
-  PdtStatus status = PdtStatus::CannotOpen;
+  mdl_pdt::PdtStatus status = mdl_pdt::PdtStatus::CannotOpen;
   const std::size_t largest =
       LargestAllocationLoading(pdtgen::EncodePdt(top_first, 300, 200), status);
-  ASSERT_EQ(status, PdtStatus::Ok);
+  ASSERT_EQ(status, mdl_pdt::PdtStatus::Ok);
   EXPECT_GE(largest, 300u * 200u * 4u);
 }
 

@@ -16,12 +16,12 @@ using coretest::Px;
 using coretest::StreamBuilder;
 
 struct Decoded {
-  PdtStatus status;
-  PixelBuffer pixels;
+  mdl_pdt::PdtStatus status;
+  mdl_pdt::PixelBuffer pixels;
 };
 
 Decoded Decode(const Bytes& payload, std::int32_t width, std::int32_t height) {
-  Decoded d{PdtStatus::Ok, PixelBuffer(3, 0xDEADBEEF)};  // replaced whatever the result
+  Decoded d{mdl_pdt::PdtStatus::Ok, mdl_pdt::PixelBuffer(3, 0xDEADBEEF)};  // replaced whatever the result
   d.status = mdl_pdt::DecodeStream(payload, width, height, d.pixels);
   return d;
 }
@@ -32,14 +32,14 @@ const std::uint32_t kC = Px(0x01, 0x02, 0x03);
 
 TEST(PdtStream, DecodesALiteralFollowedByARepeat) {
   const Decoded d = Decode({0x80, 0x10, 0x20, 0x30, 0x02, 0x00}, 4, 1);
-  ASSERT_EQ(d.status, PdtStatus::Ok);
-  EXPECT_EQ(d.pixels, PixelBuffer(4, 0xFF302010u));
+  ASSERT_EQ(d.status, mdl_pdt::PdtStatus::Ok);
+  EXPECT_EQ(d.pixels, mdl_pdt::PixelBuffer(4, 0xFF302010u));
 }
 
 TEST(PdtStream, LiteralBytesAreBlueGreenRed) {
   const Decoded d = Decode({0xC0, 0x01, 0x02, 0x03, 0xFF, 0x00, 0x80}, 2, 1);
-  ASSERT_EQ(d.status, PdtStatus::Ok);
-  EXPECT_EQ(d.pixels, (PixelBuffer{0xFF030201u, 0xFF8000FFu}));
+  ASSERT_EQ(d.status, mdl_pdt::PdtStatus::Ok);
+  EXPECT_EQ(d.pixels, (mdl_pdt::PixelBuffer{0xFF030201u, 0xFF8000FFu}));
 }
 
 TEST(PdtStream, FlagBitsAreUsedFromTheHighestDown) {
@@ -57,8 +57,8 @@ TEST(PdtStream, FlagBitsAreUsedFromTheHighestDown) {
       .Copy(1, 3);
   ASSERT_EQ(s.bytes()[0], 0xAD);
   const Decoded d = Decode(s.bytes(), 12, 1);
-  ASSERT_EQ(d.status, PdtStatus::Ok);
-  EXPECT_EQ(d.pixels, (PixelBuffer{kA, kA, kB, kA, kB, kC, kA, kB, kB, kB, kB, kB}));
+  ASSERT_EQ(d.status, mdl_pdt::PdtStatus::Ok);
+  EXPECT_EQ(d.pixels, (mdl_pdt::PixelBuffer{kA, kA, kB, kA, kB, kC, kA, kB, kB, kB, kB, kB}));
 }
 
 TEST(PdtStream, EveryCopyLengthFromOneToSixteen) {
@@ -67,8 +67,8 @@ TEST(PdtStream, EveryCopyLengthFromOneToSixteen) {
     StreamBuilder s;
     s.Literal(kA).Copy(1, n).Literal(kB);
     const Decoded d = Decode(s.bytes(), static_cast<std::int32_t>(n + 2), 1);
-    ASSERT_EQ(d.status, PdtStatus::Ok) << "length " << n;
-    PixelBuffer expected(n + 2, kA);
+    ASSERT_EQ(d.status, mdl_pdt::PdtStatus::Ok) << "length " << n;
+    mdl_pdt::PixelBuffer expected(n + 2, kA);
     expected.back() = kB;
     EXPECT_EQ(d.pixels, expected) << "length " << n;
   }
@@ -77,15 +77,15 @@ TEST(PdtStream, EveryCopyLengthFromOneToSixteen) {
 TEST(PdtStream, OverlappingCopiesRepeatWhatWasJustWritten) {
   // Distance 2, length 4 after A, B: A, B, A, B.
   const Decoded d = Decode({0xC0, 0x33, 0x22, 0x11, 0xC0, 0xB0, 0xA0, 0x13, 0x00}, 6, 1);
-  ASSERT_EQ(d.status, PdtStatus::Ok);
-  EXPECT_EQ(d.pixels, (PixelBuffer{kA, kB, kA, kB, kA, kB}));
+  ASSERT_EQ(d.status, mdl_pdt::PdtStatus::Ok);
+  EXPECT_EQ(d.pixels, (mdl_pdt::PixelBuffer{kA, kB, kA, kB, kA, kB}));
 
   // Distance 3, length 16: the three-pixel pattern repeats.
   StreamBuilder s;
   s.Literal(kA).Literal(kB).Literal(kC).Copy(3, 16);
   const Decoded e = Decode(s.bytes(), 19, 1);
-  ASSERT_EQ(e.status, PdtStatus::Ok);
-  for (std::size_t k = 0; k < 19; ++k) EXPECT_EQ(e.pixels[k], (PixelBuffer{kA, kB, kC}[k % 3]));
+  ASSERT_EQ(e.status, mdl_pdt::PdtStatus::Ok);
+  for (std::size_t k = 0; k < 19; ++k) EXPECT_EQ(e.pixels[k], (mdl_pdt::PixelBuffer{kA, kB, kC}[k % 3]));
 }
 
 // Pixels 0, 1, 2, ... as distinct colours, all as literals.
@@ -104,7 +104,7 @@ TEST(PdtStream, ACopyAfterLiteralsRepeatsTheLatestPixel) {
       s.Copy(distance, 16).Literal(kA).Copy(1, 5);
       const auto n = static_cast<std::int32_t>(s.pixels().size());
       const Decoded d = Decode(s.bytes(), n, 1);
-      ASSERT_EQ(d.status, PdtStatus::Ok) << run << " literals, distance " << distance;
+      ASSERT_EQ(d.status, mdl_pdt::PdtStatus::Ok) << run << " literals, distance " << distance;
       EXPECT_EQ(d.pixels, s.pixels()) << run << " literals, distance " << distance;
     }
   }
@@ -114,7 +114,7 @@ TEST(PdtStream, CopiesReachBackUpTo4096Pixels) {
   StreamBuilder s = Literals(4096);
   s.Copy(4096, 16).Copy(4096, 16);
   const Decoded d = Decode(s.bytes(), 4096 + 32, 1);
-  ASSERT_EQ(d.status, PdtStatus::Ok);
+  ASSERT_EQ(d.status, mdl_pdt::PdtStatus::Ok);
   ASSERT_EQ(d.pixels.size(), 4128u);
   for (std::size_t k = 0; k < 32; ++k) EXPECT_EQ(d.pixels[4096 + k], d.pixels[k]) << k;
   EXPECT_EQ(d.pixels, s.pixels());
@@ -124,27 +124,27 @@ TEST(PdtStream, CopySourceMayStartAtPixelZeroButNotBefore) {
   StreamBuilder ok = Literals(5);
   ok.Copy(5, 3);
   const Decoded d = Decode(ok.bytes(), 8, 1);
-  ASSERT_EQ(d.status, PdtStatus::Ok);
+  ASSERT_EQ(d.status, mdl_pdt::PdtStatus::Ok);
   EXPECT_EQ(d.pixels, ok.pixels());
 
   StreamBuilder bad = Literals(5);
   bad.Copy(6, 3);
   const Decoded e = Decode(bad.bytes(), 8, 1);
-  EXPECT_EQ(e.status, PdtStatus::CopyBeforeStart);
+  EXPECT_EQ(e.status, mdl_pdt::PdtStatus::CopyBeforeStart);
   EXPECT_TRUE(e.pixels.empty());
 
   // Far into a long picture, where the decoder takes its fast path.
   StreamBuilder far = Literals(300);
   far.Copy(301, 1);
   for (int k = 0; k < 300; ++k) far.Literal(kA);
-  EXPECT_EQ(Decode(far.bytes(), 601, 1).status, PdtStatus::CopyBeforeStart);
+  EXPECT_EQ(Decode(far.bytes(), 601, 1).status, mdl_pdt::PdtStatus::CopyBeforeStart);
 }
 
 TEST(PdtStream, ACopyAsTheFirstTokenHasNoSource) {
   // The first byte is always a flag byte, here announcing a copy.
   for (const Bytes& payload : {Bytes{0x00, 0x00, 0x00}, Bytes{0x7F, 0xF0, 0xFF, 1, 2, 3}}) {
     const Decoded d = Decode(payload, 1, 1);
-    EXPECT_EQ(d.status, PdtStatus::CopyBeforeStart);
+    EXPECT_EQ(d.status, mdl_pdt::PdtStatus::CopyBeforeStart);
     EXPECT_TRUE(d.pixels.empty());
   }
 }
@@ -155,8 +155,8 @@ TEST(PdtStream, TokensRunOnAcrossRowEnds) {
   s.Literal(kA).Copy(1, 16).Copy(1, 16);
   for (int k = 0; k < 7; ++k) s.Literal(kB);
   const Decoded d = Decode(s.bytes(), 20, 2);
-  ASSERT_EQ(d.status, PdtStatus::Ok);
-  PixelBuffer expected(40, kA);
+  ASSERT_EQ(d.status, mdl_pdt::PdtStatus::Ok);
+  mdl_pdt::PixelBuffer expected(40, kA);
   std::fill(expected.begin() + 33, expected.end(), kB);
   EXPECT_EQ(d.pixels, expected);
 }
@@ -165,8 +165,8 @@ TEST(PdtStream, StopsWhenThePictureIsCompleteEvenMidGroup) {
   // The flag byte announces eight literals; the picture needs two and the
   // stream ends there.
   const Decoded d = Decode({0xFF, 0x33, 0x22, 0x11, 0xC0, 0xB0, 0xA0}, 2, 1);
-  ASSERT_EQ(d.status, PdtStatus::Ok);
-  EXPECT_EQ(d.pixels, (PixelBuffer{kA, kB}));
+  ASSERT_EQ(d.status, mdl_pdt::PdtStatus::Ok);
+  EXPECT_EQ(d.pixels, (mdl_pdt::PixelBuffer{kA, kB}));
 }
 
 TEST(PdtStream, IgnoresBytesAfterTheLastPixel) {
@@ -175,8 +175,8 @@ TEST(PdtStream, IgnoresBytesAfterTheLastPixel) {
   const Bytes junk = {0x00, 0x00, 0xFF, 0x12};  // a copy before pixel 0, were it read
   s.Trailing(junk);
   const Decoded d = Decode(s.bytes(), 2, 2);
-  ASSERT_EQ(d.status, PdtStatus::Ok);
-  EXPECT_EQ(d.pixels, (PixelBuffer{kA, kB, kA, kB}));
+  ASSERT_EQ(d.status, mdl_pdt::PdtStatus::Ok);
+  EXPECT_EQ(d.pixels, (mdl_pdt::PixelBuffer{kA, kB, kA, kB}));
 }
 
 TEST(PdtStream, NarrowPicturesDecodeCompletely) {
@@ -189,19 +189,19 @@ TEST(PdtStream, NarrowPicturesDecodeCompletely) {
       s.Copy(1, std::min<std::size_t>(16, static_cast<std::size_t>(w * h) - s.pixels().size()));
     }
     const Decoded d = Decode(s.bytes(), w, h);
-    ASSERT_EQ(d.status, PdtStatus::Ok) << w << " x " << h;
-    EXPECT_EQ(d.pixels, PixelBuffer(static_cast<std::size_t>(w * h), kA)) << w << " x " << h;
+    ASSERT_EQ(d.status, mdl_pdt::PdtStatus::Ok) << w << " x " << h;
+    EXPECT_EQ(d.pixels, mdl_pdt::PixelBuffer(static_cast<std::size_t>(w * h), kA)) << w << " x " << h;
   }
   // 1 × 1: a single literal is the whole stream.
-  EXPECT_EQ(Decode({0x80, 0x03, 0x02, 0x01}, 1, 1).pixels, (PixelBuffer{Px(1, 2, 3)}));
+  EXPECT_EQ(Decode({0x80, 0x03, 0x02, 0x01}, 1, 1).pixels, (mdl_pdt::PixelBuffer{Px(1, 2, 3)}));
 }
 
 TEST(PdtStream, ACopyRunningPastTheLastPixelIsCut) {
   StreamBuilder s;
   s.Literal(kA).Literal(kB).Copy(2, 16);  // would make 18 pixels
   const Decoded d = Decode(s.bytes(), 3, 2);
-  ASSERT_EQ(d.status, PdtStatus::Ok);
-  EXPECT_EQ(d.pixels, (PixelBuffer{kA, kB, kA, kB, kA, kB}));
+  ASSERT_EQ(d.status, mdl_pdt::PdtStatus::Ok);
+  EXPECT_EQ(d.pixels, (mdl_pdt::PixelBuffer{kA, kB, kA, kB, kA, kB}));
 }
 
 TEST(PdtStream, ReportsAStreamThatEndsTooEarly) {
@@ -214,22 +214,22 @@ TEST(PdtStream, ReportsAStreamThatEndsTooEarly) {
   };
   for (const Bytes& payload : cut) {
     const Decoded d = Decode(payload, 2, 1);
-    EXPECT_EQ(d.status, PdtStatus::StreamTruncated) << payload.size() << " bytes";
+    EXPECT_EQ(d.status, mdl_pdt::PdtStatus::StreamTruncated) << payload.size() << " bytes";
     EXPECT_TRUE(d.pixels.empty());
   }
   // Eight full groups, then nothing: the next flag byte is missing.
   const Decoded d = Decode(Literals(64).bytes(), 65, 1);
-  EXPECT_EQ(d.status, PdtStatus::StreamTruncated);
+  EXPECT_EQ(d.status, mdl_pdt::PdtStatus::StreamTruncated);
   // A long stream cut in the middle of a group.
   Bytes long_cut = Literals(1000).bytes();
   long_cut.resize(long_cut.size() - 5);
-  EXPECT_EQ(Decode(long_cut, 1000, 1).status, PdtStatus::StreamTruncated);
+  EXPECT_EQ(Decode(long_cut, 1000, 1).status, mdl_pdt::PdtStatus::StreamTruncated);
 }
 
 TEST(PdtStream, RejectsSizesWithoutPixels) {
   for (const auto& [w, h] : {std::pair{0, 1}, {1, 0}, {-3, 4}, {4, -3}}) {
     const Decoded d = Decode({0x80, 1, 2, 3}, w, h);
-    EXPECT_EQ(d.status, PdtStatus::BadDimensions);
+    EXPECT_EQ(d.status, mdl_pdt::PdtStatus::BadDimensions);
     EXPECT_TRUE(d.pixels.empty());
   }
 }
@@ -258,30 +258,30 @@ TEST(PdtStream, LongMixedStreamsMatchTokenByTokenExpansion) {
     }
     const auto n = static_cast<std::int32_t>(s.pixels().size());
     const Decoded d = Decode(s.bytes(), n, 1);
-    ASSERT_EQ(d.status, PdtStatus::Ok) << "round " << round;
+    ASSERT_EQ(d.status, mdl_pdt::PdtStatus::Ok) << "round " << round;
     ASSERT_EQ(d.pixels, s.pixels()) << "round " << round;
 
     // The same stream read as a picture one pixel shorter: the last token is cut.
     const Decoded shorter = Decode(s.bytes(), n - 1, 1);
     if (n > 1) {
-      ASSERT_EQ(shorter.status, PdtStatus::Ok);
+      ASSERT_EQ(shorter.status, mdl_pdt::PdtStatus::Ok);
       ASSERT_TRUE(std::equal(shorter.pixels.begin(), shorter.pixels.end(), s.pixels().begin()));
     }
     // And one pixel longer: the stream runs out.
-    EXPECT_EQ(Decode(s.bytes(), n + 1, 1).status, PdtStatus::StreamTruncated);
+    EXPECT_EQ(Decode(s.bytes(), n + 1, 1).status, mdl_pdt::PdtStatus::StreamTruncated);
   }
 }
 
 TEST(PdtDecodePdt10, ReleasesThePayloadAndReportsTheResult) {
-  PdtHeader header;
+  mdl_pdt::PdtHeader header;
   header.Width = 4;
   header.Height = 1;
   std::vector<std::uint8_t> payload = {0x80, 0x10, 0x20, 0x30, 0x02, 0x00};
-  PixelBuffer pixels;
-  PdtStatus status = PdtStatus::NotPdt10;
+  mdl_pdt::PixelBuffer pixels;
+  mdl_pdt::PdtStatus status = mdl_pdt::PdtStatus::NotPdt10;
   EXPECT_TRUE(mdl_pdt::DecodePdt10(header, payload, pixels, &status));
-  EXPECT_EQ(status, PdtStatus::Ok);
-  EXPECT_EQ(pixels, PixelBuffer(4, 0xFF302010u));
+  EXPECT_EQ(status, mdl_pdt::PdtStatus::Ok);
+  EXPECT_EQ(pixels, mdl_pdt::PixelBuffer(4, 0xFF302010u));
   EXPECT_TRUE(payload.empty());
   EXPECT_EQ(payload.capacity(), 0u);
 
@@ -292,33 +292,33 @@ TEST(PdtDecodePdt10, ReleasesThePayloadAndReportsTheResult) {
 }
 
 // Pixels numbered 0 .. w·h − 1, so each one's origin is visible.
-PixelBuffer Numbered(std::int32_t width, std::int32_t height) {
-  PixelBuffer p(static_cast<std::size_t>(width * height));
+mdl_pdt::PixelBuffer Numbered(std::int32_t width, std::int32_t height) {
+  mdl_pdt::PixelBuffer p(static_cast<std::size_t>(width * height));
   std::iota(p.begin(), p.end(), 0u);
   return p;
 }
 
 TEST(PdtFlipRows, ReversesTheRowOrder) {
-  PixelBuffer one = Numbered(4, 1);
+  mdl_pdt::PixelBuffer one = Numbered(4, 1);
   mdl_pdt::FlipRows(one, 4, 1);
   EXPECT_EQ(one, Numbered(4, 1));
 
-  PixelBuffer two = Numbered(3, 2);
+  mdl_pdt::PixelBuffer two = Numbered(3, 2);
   mdl_pdt::FlipRows(two, 3, 2);
-  EXPECT_EQ(two, (PixelBuffer{3, 4, 5, 0, 1, 2}));
+  EXPECT_EQ(two, (mdl_pdt::PixelBuffer{3, 4, 5, 0, 1, 2}));
 
-  PixelBuffer three = Numbered(2, 3);
+  mdl_pdt::PixelBuffer three = Numbered(2, 3);
   mdl_pdt::FlipRows(three, 2, 3);
-  EXPECT_EQ(three, (PixelBuffer{4, 5, 2, 3, 0, 1}));
+  EXPECT_EQ(three, (mdl_pdt::PixelBuffer{4, 5, 2, 3, 0, 1}));
 
-  PixelBuffer square = {kA, kB, kC, Px(9, 9, 9)};  // top A, B; bottom C, D
+  mdl_pdt::PixelBuffer square = {kA, kB, kC, Px(9, 9, 9)};  // top A, B; bottom C, D
   mdl_pdt::FlipRows(square, 2, 2);
-  EXPECT_EQ(square, (PixelBuffer{kC, Px(9, 9, 9), kA, kB}));
+  EXPECT_EQ(square, (mdl_pdt::PixelBuffer{kC, Px(9, 9, 9), kA, kB}));
 }
 
 TEST(PdtFlipRows, TwiceRestoresThePicture) {
   for (const auto& [w, h] : {std::pair{1, 7}, {7, 1}, {5, 4}, {3, 9}}) {
-    PixelBuffer p = Numbered(w, h);
+    mdl_pdt::PixelBuffer p = Numbered(w, h);
     mdl_pdt::FlipRows(p, w, h);
     const auto w_size = static_cast<std::size_t>(w);
     for (std::size_t y = 0; y < static_cast<std::size_t>(h); ++y) {
@@ -330,7 +330,7 @@ TEST(PdtFlipRows, TwiceRestoresThePicture) {
 }
 
 TEST(PdtFlipRows, LeavesABufferThatDoesNotMatchTheSizeAlone) {
-  PixelBuffer small = Numbered(2, 2);
+  mdl_pdt::PixelBuffer small = Numbered(2, 2);
   mdl_pdt::FlipRows(small, 2, 3);
   EXPECT_EQ(small, Numbered(2, 2));
   mdl_pdt::FlipRows(small, 0, 2);

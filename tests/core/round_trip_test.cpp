@@ -37,13 +37,13 @@ class RoundTrip : public testing::Test {
                       const pdtgen::EncodeOptions& options = {}) {
     const auto path = dir_ / "picture.pdt";
     ASSERT_TRUE(pdtgen::WriteFile(path, pdtgen::EncodePdt(top_first, w, h, options)));
-    PdtHeader header;
-    PixelBuffer pixels;
-    ASSERT_EQ(mdl_pdt::LoadPdtFile(path, header, pixels), PdtStatus::Ok) << w << " x " << h;
+    mdl_pdt::PdtHeader header;
+    mdl_pdt::PixelBuffer pixels;
+    ASSERT_EQ(mdl_pdt::LoadPdtFile(path, header, pixels), mdl_pdt::PdtStatus::Ok) << w << " x " << h;
     EXPECT_EQ(header.Width, w);
     EXPECT_EQ(header.Height, h);
     ASSERT_EQ(pixels.size(), static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
-    const PixelBuffer expected = coretest::BottomFirst(top_first, w, h);
+    const mdl_pdt::PixelBuffer expected = coretest::BottomFirst(top_first, w, h);
     // Report the first differing pixel rather than two huge buffers.
     const auto diff = std::mismatch(pixels.begin(), pixels.end(), expected.begin());
     EXPECT_TRUE(diff.first == pixels.end())

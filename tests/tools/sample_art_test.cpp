@@ -28,10 +28,10 @@ std::size_t PayloadSize(const pdtgen::Picture& pic) {
 
 // Loads `path` and compares it with `pic` drawn top row first.
 ::testing::AssertionResult LoadsAs(const fs::path& path, const pdtgen::Picture& pic) {
-  PdtHeader header;
-  PixelBuffer pixels;
-  const PdtStatus status = mdl_pdt::LoadPdtFile(path, header, pixels);
-  if (status != PdtStatus::Ok) {
+  mdl_pdt::PdtHeader header;
+  mdl_pdt::PixelBuffer pixels;
+  const mdl_pdt::PdtStatus status = mdl_pdt::LoadPdtFile(path, header, pixels);
+  if (status != mdl_pdt::PdtStatus::Ok) {
     return ::testing::AssertionFailure() << path << ": " << mdl_pdt::Describe(status);
   }
   if (header.Width != pic.width || header.Height != pic.height) {
