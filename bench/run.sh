@@ -5,9 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-build=build/release
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" --target quillon_bench_core quillon_bench_pdt2bmp viewer_bench lists_bench
+build=build/dev
+cmake --preset dev >/dev/null
+cmake --build --preset dev -j"$(nproc)" --target quillon_bench_core quillon_bench_pdt2bmp viewer_bench lists_bench
 export QT_QPA_PLATFORM=offscreen
 
 echo "== LoadPdt against memcpy, DecodeStream against the pixel-at-a-time decoder"

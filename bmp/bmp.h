@@ -4,9 +4,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <span>
 
-#include "pdt/mdl_pdt.h"
+namespace bmp {
 
 // The records keep the classic field names; they are serialized field by field,
 // never copied as raw structs.
@@ -44,15 +47,6 @@ struct BITMAPINFO {
   RGBQUAD bmiColors[1];
 };
 
-// A picture as the viewer holds it. A Header.FileSize above 0 means a picture
-// is held. Everything starts zeroed or empty.
-struct LoadedPicture {
-  mdl_pdt::PdtHeader Header;
-  BITMAPFILEHEADER FileHeader;
-  BITMAPINFO Info;
-  mdl_pdt::PixelBuffer Pixels;
-};
-
 // File header (14) + info header (40) + one colour-table entry (4).
 inline constexpr std::size_t kBmpHeadersSize = 58;
 
@@ -60,13 +54,41 @@ inline constexpr std::size_t kBmpHeadersSize = 58;
 std::array<std::uint8_t, kBmpHeadersSize> SerializeBmpHeaders(const BITMAPFILEHEADER& file_header,
                                                               const BITMAPINFO& info);
 
-// Fills Info's header from the picture's Width and Height (32 bits per pixel,
-// one plane, biSizeImage = Width × Height × 4); the other fields keep their values.
-void FillInfoHeader(LoadedPicture& picture);
+// Why a write failed; Ok when it did not.
+enum class WriteStatus {
+  Ok,
+  BadPicture,        // the pixel buffer does not match the size the headers announce
+  NoName,            // the name is empty or names no file
+  IsFolder,          // a folder has that name
+  NoFolder,          // the folder it would go into does not exist
+  PermissionDenied,  // the folder or the old file may not be written
+  ReadOnly,          // the file system is mounted read-only
+  NoSpace,           // no space left on the device (or over the quota)
+  NameTooLong,       // the name is longer than the file system allows
+  WriteError,        // any other failure while writing or replacing
+};
 
-// Fills FileHeader and writes the BMP file: headers, then the pixel buffer in
-// index order. The file is written under a temporary name in the target's folder
-// and renamed over `path` only when complete, so a failure never leaves a
-// partial file under `path` nor disturbs a file already there. False on failure
-// (including a pixel buffer that does not match Info).
-bool WriteBmp(const std::filesystem::path& path, LoadedPicture& picture);
+// A short phrase in plain words, e.g. "no space left on the device".
+const char* Describe(WriteStatus status);
+
+// Fills `info`'s header for a Width × Height picture (32 bits per pixel, one
+// plane, biSizeImage = Width × Height × 4); the other fields keep their values.
+void FillInfoHeader(BITMAPINFO& info, std::int32_t width, std::int32_t height);
+
+// Fills `file_header` and writes the BMP file: headers, then `pixels` in index
+// order (each 0xFF000000 | R << 16 | G << 8 | B, written as B, G, R, 0xFF). The
+// file is written under a temporary name in the target's folder and renamed
+// over `path` only when complete, so a failure never leaves a partial file
+// under `path` nor disturbs a file already there. A replaced file's permission
+// bits and group carry over to the new one.
+WriteStatus WriteBmp(const std::filesystem::path& path, BITMAPFILEHEADER& file_header,
+                     const BITMAPINFO& info, std::span<const std::uint32_t> pixels);
+
+// Writes a file the way WriteBmp does, for any format: `write` fills the new
+// file (opened for binary writing) and returns false on a failed write. The
+// file replaces `path` only when `write` succeeded and it was closed without
+// error.
+WriteStatus ReplaceFile(const std::filesystem::path& path,
+                        const std::function<bool(std::FILE*)>& write);
+
+}  // namespace bmp

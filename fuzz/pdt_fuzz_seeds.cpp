@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/pdt_encoder.h"
-#include "tools/sample_art.h"
+#include "devtools/pdt_encoder.h"
+#include "devtools/sample_art.h"
 
 namespace {
 

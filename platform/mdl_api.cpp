@@ -164,9 +164,9 @@ QImage Resample(const QImage& source, const QRect& from, QSize size) {
 
 int StretchDIBits(const DeviceContext& hdc, int XDest, int YDest, int DestWidth, int DestHeight,
                   int XSrc, int YSrc, int SrcWidth, int SrcHeight,
-                  std::span<const std::uint32_t> bits, const BITMAPINFO& info, std::uint32_t iUsage,
+                  std::span<const std::uint32_t> bits, const bmp::BITMAPINFO& info, std::uint32_t iUsage,
                   std::uint32_t rop) {
-  const BITMAPINFOHEADER& h = info.bmiHeader;
+  const bmp::BITMAPINFOHEADER& h = info.bmiHeader;
   if (iUsage != DIB_RGB_COLORS || rop != SRCCOPY) return 0;
   if (h.biBitCount != 32 || h.biCompression != 0 || h.biWidth < 1 || h.biHeight == 0) return 0;
   const std::int64_t width = h.biWidth;

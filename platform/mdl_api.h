@@ -37,7 +37,7 @@ class DeviceContext {
 // bitmap, or `bits` too small for the size `info` announces.
 int StretchDIBits(const DeviceContext& hdc, int XDest, int YDest, int DestWidth, int DestHeight,
                   int XSrc, int YSrc, int SrcWidth, int SrcHeight,
-                  std::span<const std::uint32_t> bits, const BITMAPINFO& info, std::uint32_t iUsage,
+                  std::span<const std::uint32_t> bits, const bmp::BITMAPINFO& info, std::uint32_t iUsage,
                   std::uint32_t rop);
 
 }  // namespace mdl_api

@@ -9,8 +9,9 @@ root=$(pwd)
 bash scripts/setup.sh
 
 build=build/release
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" --target quillon quillon_samples
+# The release build, with the developer tooling that draws the sample pictures.
+cmake --preset release -DQUILLON_DEVTOOLS=ON >/dev/null
+cmake --build --preset release -j"$(nproc)" --target quillon quillon_samples
 
 if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} && -z ${QT_QPA_PLATFORM:-} ]]; then
   echo "run: no display (DISPLAY and WAYLAND_DISPLAY are unset); on a machine without one, use: xvfb-run -a bash scripts/run.sh" >&2

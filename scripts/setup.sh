@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   # build
-  cmake g++ make pkg-config
+  cmake g++ make pkg-config libcli11-dev
   # tests, benchmarks, fuzzing and sanitizers
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # the viewer

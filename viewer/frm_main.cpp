@@ -105,11 +105,6 @@ int frm_main::MsgBox(const QString& text, int style) {
   return platform::ShowMessageBox(this, text, style);
 }
 
-void frm_main::ReleasePicture() {
-  picture_.Header = mdl_pdt::PdtHeader{};
-  mdl_pdt::PixelBuffer().swap(picture_.Pixels);
-}
-
 // ---- Painting and view modes ----
 
 void frm_main::DrawPicture() {
@@ -122,7 +117,7 @@ void frm_main::DrawPicture() {
 }
 
 void frm_main::ShowPicture(int mode) {
-  if (picture_.Header.FileSize <= 0) return;
+  if (!picture::IsHeld(picture_)) return;
   if (mode == ViewActualSize) {
     m_PIC[ViewActualSize]->setChecked(true);
     m_PIC[ViewStandard]->setChecked(false);
@@ -160,29 +155,24 @@ void frm_main::Pic_MouseUp(short button, short /*shift*/, float x, float y) {
 void frm_main::SelectFile() {
   const QString name = File->FileName();
   const QString full = File->Path() + QLatin1Char('/') + name;
-  if (full.right(3).compare(QLatin1String("pdt"), Qt::CaseInsensitive) != 0) {
+  if (!picture::HasPdtSuffix(full.right(3).toStdString())) {
     btnSave->setEnabled(false);
     return;
   }
-  if (picture_.Header.FileSize != 0) {
-    picture_.Info = BITMAPINFO{};
-    ReleasePicture();
-  }
-  // A file that cannot be opened or read fails here like a broken one.
-  if (mdl_pdt::LoadPdt(ToPath(full), picture_.Header, picture_.Pixels)) {
-    FillInfoHeader(picture_);
+  // Clears the held picture first; a file that cannot be opened or read fails
+  // here like a broken one, and leaves nothing held.
+  if (picture::LoadPicture(ToPath(full), picture_) == mdl_pdt::PdtStatus::Ok) {
     DrawPicture();
-    txt->setText(name.left(name.size() - 3) + QStringLiteral("bmp"));
+    txt->setText(QString::fromStdString(picture::ProposedName(name.toStdString())));
     Pic->SetToolTipText(name);
     btnSave->setEnabled(true);
   } else {
     btnSave->setEnabled(false);
-    ReleasePicture();
   }
 }
 
 void frm_main::SavePicture() {
-  if (picture_.Header.FileSize <= 0) {
+  if (!picture::IsHeld(picture_)) {
     MsgBox(kMsgNothingToSave, platform::kCritical);
     return;
   }
@@ -201,7 +191,7 @@ void frm_main::SavePicture() {
   }
   // The new file is written completely before it replaces the old one, so a
   // failure leaves the old file as it was.
-  if (!WriteBmp(path, picture_)) MsgBox(kMsgSaveFailed, platform::kCritical);
+  if (picture::WriteBmp(path, picture_) != bmp::WriteStatus::Ok) MsgBox(kMsgSaveFailed, platform::kCritical);
 }
 
 void frm_main::File_Click() {

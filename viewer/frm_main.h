@@ -6,7 +6,7 @@
 #include <array>
 #include <memory>
 
-#include "bmp/bmp.h"
+#include "picture/loaded_picture.h"
 #include "platform/controls.h"
 #include "platform/lists.h"
 #include "platform/message_box.h"
@@ -48,8 +48,8 @@ class frm_main : public QWidget {
   void m_PIC_Click(short index);
   void Pic_MouseUp(short button, short shift, float x, float y);
 
-  // The held picture; Header.FileSize > 0 means one is held.
-  const LoadedPicture& Picture() const { return picture_; }
+  // The held picture (see picture::IsHeld).
+  const picture::LoadedPicture& Picture() const { return picture_; }
 
   // Controls, named as in the design.
   platform::PictureBox* const Pic;
@@ -65,8 +65,7 @@ class frm_main : public QWidget {
 
  private:
   int MsgBox(const QString& text, int style);
-  void ReleasePicture();
 
   Services services_;
-  LoadedPicture picture_;
+  picture::LoadedPicture picture_;
 };

@@ -15,8 +15,8 @@
 
 #include "bench/core/reference_decoder.h"
 #include "pdt/mdl_pdt.h"
-#include "tools/pdt_encoder.h"
-#include "tools/sample_art.h"
+#include "devtools/pdt_encoder.h"
+#include "devtools/sample_art.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #
 # usage: bench/core/ratios.sh [BENCH_BINARY] [REPETITIONS]
 set -euo pipefail
-bin=${1:-build/release/bench/core/quillon_bench_core}
+bin=${1:-build/dev/bench/core/quillon_bench_core}
 reps=${2:-7}
 
 # Repetitions of all benchmarks are interleaved at random, so that a change in

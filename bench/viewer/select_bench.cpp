@@ -13,8 +13,8 @@
 #include <string>
 
 #include "pdt/mdl_pdt.h"
-#include "tools/pdt_encoder.h"
-#include "tools/sample_art.h"
+#include "devtools/pdt_encoder.h"
+#include "devtools/sample_art.h"
 #include "viewer/frm_main.h"
 
 namespace {

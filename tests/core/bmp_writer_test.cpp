@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "bmp/bmp.h"
+#include "picture/loaded_picture.h"
 #include "pdt/mdl_pdt.h"
 #include "tests/core/core_test_support.h"
 
@@ -24,14 +24,14 @@ std::uint16_t U16At(const Bytes& b, std::size_t at) {
 }
 
 TEST(BmpHeaders, SerializeEveryFieldLittleEndianWithoutGaps) {
-  BITMAPFILEHEADER fh;
+  bmp::BITMAPFILEHEADER fh;
   fh.bfType = 0x0201;
   fh.bfSize = 0x06050403;
   fh.bfReserved1 = 0x0807;
   fh.bfReserved2 = 0x0A09;
   fh.bfOffBits = 0x0E0D0C0B;
-  BITMAPINFO info;
-  BITMAPINFOHEADER& ih = info.bmiHeader;
+  bmp::BITMAPINFO info;
+  bmp::BITMAPINFOHEADER& ih = info.bmiHeader;
   ih.biSize = 0x1211100F;
   ih.biWidth = 0x16151413;
   ih.biHeight = 0x1A191817;
@@ -43,18 +43,18 @@ TEST(BmpHeaders, SerializeEveryFieldLittleEndianWithoutGaps) {
   ih.biYPelsPerMeter = 0x2E2D2C2B;
   ih.biClrUsed = 0x3231302F;
   ih.biClrImportant = 0x36353433;
-  info.bmiColors[0] = RGBQUAD{0x37, 0x38, 0x39, 0x3A};
+  info.bmiColors[0] = bmp::RGBQUAD{0x37, 0x38, 0x39, 0x3A};
 
   // Each field's bytes count up from 1, so any misplaced byte shows.
-  const auto bytes = SerializeBmpHeaders(fh, info);
+  const auto bytes = bmp::SerializeBmpHeaders(fh, info);
   ASSERT_EQ(bytes.size(), 58u);
   for (std::size_t k = 0; k < bytes.size(); ++k) EXPECT_EQ(bytes[k], k + 1) << "byte " << k;
 }
 
 TEST(BmpHeaders, SerializeNegativeSizesAsTwosComplement) {
-  BITMAPINFO info;
+  bmp::BITMAPINFO info;
   info.bmiHeader.biHeight = -2;
-  const auto bytes = SerializeBmpHeaders(BITMAPFILEHEADER{}, info);
+  const auto bytes = bmp::SerializeBmpHeaders(bmp::BITMAPFILEHEADER{}, info);
   EXPECT_EQ(bytes[22], 0xFE);
   EXPECT_EQ(bytes[23], 0xFF);
   EXPECT_EQ(bytes[24], 0xFF);
@@ -62,12 +62,12 @@ TEST(BmpHeaders, SerializeNegativeSizesAsTwosComplement) {
 }
 
 TEST(BmpHeaders, FillInfoHeaderDescribesThePictureAndKeepsTheRest) {
-  LoadedPicture picture;
+  picture::LoadedPicture picture;
   picture.Header.Width = 640;
   picture.Header.Height = 480;
   picture.Info.bmiHeader.biXPelsPerMeter = 77;  // not the loader's to change
-  FillInfoHeader(picture);
-  const BITMAPINFOHEADER& ih = picture.Info.bmiHeader;
+  picture::FillInfoHeader(picture);
+  const bmp::BITMAPINFOHEADER& ih = picture.Info.bmiHeader;
   EXPECT_EQ(ih.biSize, 40u);
   EXPECT_EQ(ih.biWidth, 640);
   EXPECT_EQ(ih.biHeight, 480);
@@ -79,19 +79,19 @@ TEST(BmpHeaders, FillInfoHeaderDescribesThePictureAndKeepsTheRest) {
 
   picture.Header.Width = 23170;
   picture.Header.Height = 23170;
-  FillInfoHeader(picture);
+  picture::FillInfoHeader(picture);
   EXPECT_EQ(ih.biSizeImage, 23170u * 23170u * 4u);
 }
 
 // Loads a PDT file made from `top_first` into `picture` the way the window does.
-void LoadInto(LoadedPicture& picture, const coretest::TempDir& dir,
+void LoadInto(picture::LoadedPicture& picture, const coretest::TempDir& dir,
               const std::vector<std::uint32_t>& top_first, std::int32_t w, std::int32_t h) {
   StreamBuilder s;
   for (std::uint32_t p : top_first) s.Literal(p);
   const auto path = dir / "in.pdt";
   coretest::WriteBytes(path, coretest::PdtFile(w, h, s.bytes()));
   ASSERT_TRUE(mdl_pdt::LoadPdt(path, picture.Header, picture.Pixels));
-  FillInfoHeader(picture);
+  picture::FillInfoHeader(picture);
 }
 
 // The fields that no step sets must read zero in every written file.
@@ -109,11 +109,11 @@ void ExpectUnsetFieldsZero(const Bytes& file) {
 
 TEST(BmpWrite, ATwoByTwoPictureMakesA74ByteFile) {
   coretest::TempDir dir;
-  LoadedPicture picture;
+  picture::LoadedPicture picture;
   const std::uint32_t a = Px(1, 2, 3), b = Px(4, 5, 6), c = Px(7, 8, 9), d = Px(10, 11, 12);
   LoadInto(picture, dir, {a, b, c, d}, 2, 2);
   const auto out = dir / "out.bmp";
-  ASSERT_TRUE(WriteBmp(out, picture));
+  ASSERT_EQ(picture::WriteBmp(out, picture), bmp::WriteStatus::Ok);
 
   const Bytes file = coretest::ReadBytes(out);
   ASSERT_EQ(file.size(), 74u);
@@ -139,7 +139,7 @@ TEST(BmpWrite, ATwoByTwoPictureMakesA74ByteFile) {
 
 TEST(BmpWrite, SuccessivePicturesKeepTheUnsetFieldsZero) {
   coretest::TempDir dir;
-  LoadedPicture picture;
+  picture::LoadedPicture picture;
   const std::pair<std::int32_t, std::int32_t> sizes[] = {{3, 5}, {2, 2}, {17, 1}, {1, 9}};
   int round = 0;
   for (const auto& [w, h] : sizes) {
@@ -147,7 +147,7 @@ TEST(BmpWrite, SuccessivePicturesKeepTheUnsetFieldsZero) {
         coretest::RandomPicture(w, h, static_cast<std::uint32_t>(w * 31 + h), 50, 0.5);
     LoadInto(picture, dir, top_first, w, h);
     const auto out = dir / ("out" + std::to_string(round++) + ".bmp");
-    ASSERT_TRUE(WriteBmp(out, picture));
+    ASSERT_EQ(picture::WriteBmp(out, picture), bmp::WriteStatus::Ok);
     const Bytes file = coretest::ReadBytes(out);
     const std::size_t image = static_cast<std::size_t>(w * h) * 4;
     ASSERT_EQ(file.size(), 58 + image) << w << " x " << h;
@@ -168,21 +168,21 @@ TEST(BmpWrite, SuccessivePicturesKeepTheUnsetFieldsZero) {
 
 TEST(BmpWrite, ReplacesAnExistingFile) {
   coretest::TempDir dir;
-  LoadedPicture picture;
+  picture::LoadedPicture picture;
   LoadInto(picture, dir, {Px(1, 2, 3)}, 1, 1);
   const auto out = dir / "out.bmp";
   coretest::WriteBytes(out, Bytes(500, 0x55));
-  ASSERT_TRUE(WriteBmp(out, picture));
+  ASSERT_EQ(picture::WriteBmp(out, picture), bmp::WriteStatus::Ok);
   EXPECT_EQ(coretest::ReadBytes(out).size(), 62u);
   EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.pdt", "out.bmp"}));
 }
 
 TEST(BmpWrite, TakesTheLongestNameTheFolderAllows) {
   coretest::TempDir dir;
-  LoadedPicture picture;
+  picture::LoadedPicture picture;
   LoadInto(picture, dir, {Px(1, 2, 3)}, 1, 1);
   const std::string name = std::string(251, 'n') + ".bmp";  // 255 bytes, the usual limit
-  ASSERT_TRUE(WriteBmp(dir / name, picture));
+  ASSERT_EQ(picture::WriteBmp(dir / name, picture), bmp::WriteStatus::Ok);
   EXPECT_EQ(coretest::ReadBytes(dir / name).size(), 62u);
   EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.pdt", name}));
 }
@@ -200,7 +200,7 @@ class BmpWriteFailure : public testing::Test {
   }
 
   coretest::TempDir dir_;
-  LoadedPicture picture_;
+  picture::LoadedPicture picture_;
   const Bytes old_bytes_ = Bytes{'B', 'M', 1, 2, 3, 4, 5};
 };
 
@@ -208,7 +208,7 @@ TEST_F(BmpWriteFailure, TargetIsADirectory) {
   std::filesystem::create_directory(dir_ / "taken.bmp");
   coretest::WriteBytes(dir_ / "taken.bmp" / "inside.txt", old_bytes_);
   const auto before = dir_.Entries();
-  EXPECT_FALSE(WriteBmp(dir_ / "taken.bmp", picture_));
+  EXPECT_EQ(picture::WriteBmp(dir_ / "taken.bmp", picture_), bmp::WriteStatus::IsFolder);
   ExpectNothingChanged(before);
   EXPECT_TRUE(std::filesystem::is_directory(dir_ / "taken.bmp"));
   EXPECT_EQ(coretest::ReadBytes(dir_ / "taken.bmp" / "inside.txt"), old_bytes_);
@@ -216,27 +216,28 @@ TEST_F(BmpWriteFailure, TargetIsADirectory) {
 
 TEST_F(BmpWriteFailure, FolderIsMissing) {
   const auto before = dir_.Entries();
-  EXPECT_FALSE(WriteBmp(dir_ / "no-such-folder" / "out.bmp", picture_));
+  EXPECT_EQ(picture::WriteBmp(dir_ / "no-such-folder" / "out.bmp", picture_),
+            bmp::WriteStatus::NoFolder);
   ExpectNothingChanged(before);
 }
 
 TEST_F(BmpWriteFailure, PathRunsThroughARegularFile) {
   const auto before = dir_.Entries();
-  EXPECT_FALSE(WriteBmp(dir_ / "old.bmp" / "out.bmp", picture_));
+  EXPECT_EQ(picture::WriteBmp(dir_ / "old.bmp" / "out.bmp", picture_), bmp::WriteStatus::NoFolder);
   ExpectNothingChanged(before);
 }
 
 TEST_F(BmpWriteFailure, PixelsDoNotMatchTheHeaders) {
   picture_.Pixels.pop_back();
   const auto before = dir_.Entries();
-  EXPECT_FALSE(WriteBmp(dir_ / "old.bmp", picture_));
+  EXPECT_EQ(picture::WriteBmp(dir_ / "old.bmp", picture_), bmp::WriteStatus::BadPicture);
   ExpectNothingChanged(before);
 }
 
 TEST_F(BmpWriteFailure, NoFileName) {
   const auto before = dir_.Entries();
-  EXPECT_FALSE(WriteBmp("", picture_));
-  EXPECT_FALSE(WriteBmp(dir_.path() / "", picture_));
+  EXPECT_EQ(picture::WriteBmp("", picture_), bmp::WriteStatus::NoName);
+  EXPECT_EQ(picture::WriteBmp(dir_.path() / "", picture_), bmp::WriteStatus::NoName);
   ExpectNothingChanged(before);
 }
 
@@ -248,8 +249,8 @@ TEST_F(BmpWriteFailure, ReadOnlyFolder) {
                                    std::filesystem::perms::group_write |
                                    std::filesystem::perms::others_write,
                                std::filesystem::perm_options::remove);
-  EXPECT_FALSE(WriteBmp(dir_ / "old.bmp", picture_));
-  EXPECT_FALSE(WriteBmp(dir_ / "new.bmp", picture_));
+  EXPECT_EQ(picture::WriteBmp(dir_ / "old.bmp", picture_), bmp::WriteStatus::PermissionDenied);
+  EXPECT_EQ(picture::WriteBmp(dir_ / "new.bmp", picture_), bmp::WriteStatus::PermissionDenied);
   std::filesystem::permissions(dir_.path(), std::filesystem::perms::owner_write,
                                std::filesystem::perm_options::add);
   ExpectNothingChanged(before);

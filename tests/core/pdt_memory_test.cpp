@@ -10,7 +10,7 @@
 
 #include "pdt/mdl_pdt.h"
 #include "tests/core/core_test_support.h"
-#include "tools/pdt_encoder.h"
+#include "devtools/pdt_encoder.h"
 
 namespace {
 std::atomic<std::size_t> largest_request{0};

@@ -6,11 +6,11 @@
 #include <ostream>
 #include <string>
 
-#include "bmp/bmp.h"
+#include "picture/loaded_picture.h"
 #include "pdt/mdl_pdt.h"
 #include "tests/core/core_test_support.h"
-#include "tools/pdt_encoder.h"
-#include "tools/sample_art.h"
+#include "devtools/pdt_encoder.h"
+#include "devtools/sample_art.h"
 
 namespace {
 
@@ -119,11 +119,11 @@ TEST_F(RoundTrip, OnThroughTheBmpWriter) {
   const auto top_first = coretest::RandomPicture(w, h, 5, 10, 0.2);
   const auto pdt = dir_ / "picture.pdt";
   ASSERT_TRUE(pdtgen::WriteFile(pdt, pdtgen::EncodePdt(top_first, w, h)));
-  LoadedPicture picture;
+  picture::LoadedPicture picture;
   ASSERT_TRUE(mdl_pdt::LoadPdt(pdt, picture.Header, picture.Pixels));
-  FillInfoHeader(picture);
+  picture::FillInfoHeader(picture);
   const auto bmp = dir_ / "picture.bmp";
-  ASSERT_TRUE(WriteBmp(bmp, picture));
+  ASSERT_EQ(picture::WriteBmp(bmp, picture), bmp::WriteStatus::Ok);
 
   const coretest::Bytes file = coretest::ReadBytes(bmp);
   ASSERT_EQ(file.size(), 58u + w * h * 4u);

@@ -6,7 +6,7 @@
 #include <system_error>
 #include <vector>
 
-#include "tools/pdt_encoder.h"
+#include "devtools/pdt_encoder.h"
 
 namespace {
 

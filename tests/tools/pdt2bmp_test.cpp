@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "bmp/bmp.h"
+#include "picture/loaded_picture.h"
 #include "tests/tools/tool_runner.h"
-#include "tools/convert.h"
-#include "tools/pdt_encoder.h"
+#include "cli/convert.h"
+#include "devtools/pdt_encoder.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -53,7 +53,7 @@ std::vector<std::uint8_t> EncodePicture(const TestPicture& picture) {
 // The BMP file the viewer's save writes for this picture, made with WriteBmp
 // from the picture's own pixels rather than from a decoded file.
 std::vector<std::uint8_t> ReferenceBmp(const TestPicture& picture, const fs::path& path) {
-  LoadedPicture loaded;
+  picture::LoadedPicture loaded;
   loaded.Header.FileSize = 33;
   loaded.Header.Width = picture.width;
   loaded.Header.Height = picture.height;
@@ -63,8 +63,8 @@ std::vector<std::uint8_t> ReferenceBmp(const TestPicture& picture, const fs::pat
       loaded.Pixels.push_back(0xFF000000u | picture.pixels[row * w + x]);
     }
   }
-  FillInfoHeader(loaded);
-  EXPECT_TRUE(WriteBmp(path, loaded));
+  picture::FillInfoHeader(loaded);
+  EXPECT_EQ(picture::WriteBmp(path, loaded), bmp::WriteStatus::Ok);
   return ReadBytes(path);
 }
 
@@ -168,12 +168,12 @@ TEST(Pdt2BmpArguments, ShortOptionsBundleAndTakeAttachedValues) {
 // --- output names -----------------------------------------------------------
 
 TEST(Pdt2BmpNames, ProposedNameReplacesTheLastThreeCharacters) {
-  EXPECT_EQ(pdt2bmp::ProposedName("EV001.PDT"), fs::path("EV001.bmp"));
-  EXPECT_EQ(pdt2bmp::ProposedName("title.pdt"), fs::path("title.bmp"));
-  EXPECT_EQ(pdt2bmp::ProposedName("mixed.pDt"), fs::path("mixed.bmp"));
-  EXPECT_EQ(pdt2bmp::ProposedName("nodotpdt"), fs::path("nodotbmp"));
+  EXPECT_EQ(picture::ProposedName("EV001.PDT"), "EV001.bmp");
+  EXPECT_EQ(picture::ProposedName("title.pdt"), "title.bmp");
+  EXPECT_EQ(picture::ProposedName("mixed.pDt"), "mixed.bmp");
+  EXPECT_EQ(picture::ProposedName("nodotpdt"), "nodotbmp");
   // Not a PDT name: the output must not end up with the input's own name.
-  EXPECT_EQ(pdt2bmp::ProposedName("picture.bmp"), fs::path("picture.bmp.bmp"));
+  EXPECT_EQ(picture::ProposedName("picture.bmp"), "picture.bmp.bmp");
 }
 
 TEST_F(Pdt2Bmp, SingleFileIsWrittenBesideItsInput) {
@@ -325,7 +325,7 @@ TEST_F(Pdt2Bmp, UnwritableOutputsAreReported) {
 
   const RunResult into_folder = Run({"-f", "-o", "out", "in"});
   EXPECT_EQ(into_folder.status, 1);
-  EXPECT_THAT(into_folder.err, HasSubstr("pdt2bmp: in/a.pdt: cannot write out/a.bmp\n"));
+  EXPECT_THAT(into_folder.err, HasSubstr("pdt2bmp: in/a.pdt: cannot write out/a.bmp (a folder has that name)\n"));
   EXPECT_TRUE(fs::is_directory(work_ / "out/a.bmp"));
   EXPECT_TRUE(fs::is_regular_file(work_ / "out/b.bmp"));
 
@@ -365,6 +365,38 @@ TEST_F(Pdt2Bmp, PictureLargerThanTheMemoryAtHandIsAFailureNotACrash) {
   EXPECT_THAT(result.err, HasSubstr("pdt2bmp: big.pdt: not enough memory for the picture\n"));
   EXPECT_EQ(ReadBytes(work_ / "out/small.bmp"), Expected(small));
   EXPECT_FALSE(fs::exists(work_ / "out/big.bmp"));
+}
+
+TEST_F(Pdt2Bmp, FullDiskNamesTheReasonAndKeepsTheOldFile) {
+  // A 64 KiB file system of its own, in a mount namespace of its own; skipped
+  // where mounting is not allowed.
+  AddPdt("big.pdt", 200, 200, 4);  // 160 KB as BMP
+  fs::create_directories(work_ / "small");
+  WriteBytes(work_ / "old.bmp", {'B', 'M', 1, 2, 3});
+  const RunResult result = tooltest::RunProgram(
+      "/bin/sh",
+      {"-c",
+       "unshare -m sh -c 'mount -t tmpfs -o size=64k tmpfs small' 2>/dev/null || exit 77; "
+       "exec unshare -m sh -c 'mount -t tmpfs -o size=64k tmpfs small && cp old.bmp small/big.bmp "
+       "&& \"$0\" -f -q big.pdt small/big.bmp; s=$?; cmp old.bmp small/big.bmp || exit 9; "
+       "ls -A small >&2; exit $s' \"$0\"",
+       PDT2BMP_PATH},
+      work_);
+  if (result.status == 77) GTEST_SKIP() << "cannot mount a small file system here";
+  EXPECT_EQ(result.status, 1) << result.err;
+  EXPECT_THAT(result.err, HasSubstr("pdt2bmp: big.pdt: cannot write small/big.bmp (no space left "
+                                    "on the device)\n"));
+  // The old file is intact (cmp) and no temporary file is left beside it.
+  EXPECT_THAT(Lines(result.err), ElementsAre(HasSubstr("no space left"), "big.bmp"));
+}
+
+TEST_F(Pdt2Bmp, ReplacedFileKeepsItsPermissions) {
+  AddPdt("a.pdt");
+  WriteBytes(work_ / "a.bmp", {1});
+  fs::permissions(work_ / "a.bmp", fs::perms(0664));
+  ASSERT_EQ(Run({"-f", "-q", "a.pdt"}).status, 0);
+  EXPECT_EQ(fs::status(work_ / "a.bmp").permissions(), fs::perms(0664));
+  EXPECT_GT(fs::file_size(work_ / "a.bmp"), 58u);
 }
 
 // --- existing files ---------------------------------------------------------

@@ -9,8 +9,8 @@
 
 #include "pdt/mdl_pdt.h"
 #include "tests/tools/tool_runner.h"
-#include "tools/pdt_encoder.h"
-#include "tools/sample_art.h"
+#include "devtools/pdt_encoder.h"
+#include "devtools/sample_art.h"
 
 namespace {
 

@@ -23,10 +23,10 @@ using viewer_test::Near;
 using viewer_test::Quadrants;
 using viewer_test::TestPicture;
 
-// The picture as the loader leaves it: bottom row first, with its BITMAPINFO.
+// The picture as the loader leaves it: bottom row first, with its bmp::BITMAPINFO.
 struct Dib {
   std::vector<std::uint32_t> bits;
-  BITMAPINFO info{};
+  bmp::BITMAPINFO info{};
 };
 
 Dib BottomUp(const TestPicture& p) {

@@ -39,7 +39,7 @@ TEST(Selection, AGoodFileIsHeldShownAndReadyToSave) {
   EXPECT_TRUE(h.w().btnSave->isEnabled());
   EXPECT_EQ(h.w().txt->text(), QStringLiteral("EV001.bmp"));
   EXPECT_EQ(h.w().Pic->ToolTipText(), QStringLiteral("EV001.PDT"));
-  const BITMAPINFOHEADER& info = h.w().Picture().Info.bmiHeader;
+  const bmp::BITMAPINFOHEADER& info = h.w().Picture().Info.bmiHeader;
   EXPECT_EQ(info.biWidth, 64);
   EXPECT_EQ(info.biHeight, 48);
   EXPECT_EQ(info.biSizeImage, 64u * 48u * 4u);
@@ -111,7 +111,7 @@ TEST(Selection, ASecondPictureReplacesTheFirstWhole) {
   ASSERT_TRUE(h.LoadPicture(QStringLiteral("A.PDT"), Gradient(100, 80)));
   const TestPicture small = Gradient(30, 10);
   ASSERT_TRUE(h.LoadPicture(QStringLiteral("B.PDT"), small));
-  const LoadedPicture& pic = h.w().Picture();
+  const picture::LoadedPicture& pic = h.w().Picture();
   EXPECT_EQ(pic.Header.Width, 30);
   EXPECT_EQ(pic.Pixels.size(), 300u);
   EXPECT_EQ(pic.Info.bmiHeader.biSizeImage, 1200u);

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "tools/pdt_encoder.h"
+#include "devtools/pdt_encoder.h"
 
 namespace viewer_test {
 

@@ -1,4 +1,4 @@
-#include "tools/pdt_encoder.h"
+#include "devtools/pdt_encoder.h"
 
 #include <algorithm>
 #include <fstream>

@@ -1,9 +1,8 @@
-#include "tools/convert.h"
+#include "cli/convert.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <map>
@@ -13,8 +12,9 @@
 #include <system_error>
 #include <thread>
 
-#include "bmp/bmp.h"
-#include "pdt/mdl_pdt.h"
+#include <CLI/CLI.hpp>
+
+#include "picture/loaded_picture.h"
 
 #ifndef QUILLON_VERSION
 #define QUILLON_VERSION "unknown"
@@ -99,7 +99,7 @@ bool ListFolder(const fs::path& folder, FolderListing& listing, std::string& rea
     const fs::path name = entry.path().filename();
     if (entry.is_directory(entry_ec)) {
       if (!entry.is_symlink(entry_ec)) listing.folders.push_back(entry.path());
-    } else if (HasPdtSuffix(name.string()) && entry.is_regular_file(entry_ec)) {
+    } else if (picture::HasPdtSuffix(name.native()) && entry.is_regular_file(entry_ec)) {
       listing.files.push_back(entry.path());
     }
   }
@@ -148,7 +148,7 @@ class Planner {
         const fs::path relative = folder.lexically_relative(root);
         dir = relative.empty() || relative == "." ? out_root : out_root / relative;
       }
-      Add(file, dir / ProposedName(file.filename()));
+      Add(file, dir / picture::ProposedName(file.filename().native()));
     }
     if (!recursive) return;
     for (const fs::path& sub : listing.folders) AddFolder(root, sub, out_root, recursive);
@@ -223,7 +223,7 @@ bool Exists(const fs::path& path) {
 }
 
 // Converts one file with the worker's picture; returns the reason on failure.
-std::string ConvertOne(const Conversion& conversion, bool force, LoadedPicture& picture) {
+std::string ConvertOne(const Conversion& conversion, bool force, picture::LoadedPicture& picture) {
   if (!conversion.error.empty()) return conversion.error;
   const fs::path& output = conversion.output;
   std::string exists_reason = output.string() + " already exists (use --force to replace)";
@@ -240,20 +240,15 @@ std::string ConvertOne(const Conversion& conversion, bool force, LoadedPicture& 
     return "not a regular file";
   }
 
-  picture.Header = mdl_pdt::PdtHeader{};
-  picture.FileHeader = BITMAPFILEHEADER{};
-  picture.Info = BITMAPINFO{};
-  errno = 0;
-  const mdl_pdt::PdtStatus status = mdl_pdt::LoadPdtFile(conversion.input, picture.Header, picture.Pixels);
-  const int open_errno = errno;
+  const mdl_pdt::PdtStatus status = picture::LoadPicture(conversion.input, picture);
   if (status != mdl_pdt::PdtStatus::Ok) {
     std::string reason = mdl_pdt::Describe(status);
-    if (status == mdl_pdt::PdtStatus::CannotOpen && open_errno != 0) {
-      reason += " (" + std::generic_category().message(open_errno) + ")";
+    // Opening can fail for many reasons; the file system's own words say which.
+    if (status == mdl_pdt::PdtStatus::CannotOpen && status_ec) {
+      reason += " (" + status_ec.message() + ")";
     }
     return reason;
   }
-  FillInfoHeader(picture);
 
   const fs::path folder = output.parent_path();
   if (!folder.empty()) {
@@ -266,9 +261,11 @@ std::string ConvertOne(const Conversion& conversion, bool force, LoadedPicture& 
   }
   // Checked again: the file may have appeared while the picture was decoded.
   if (!force && Exists(output)) return exists_reason;
-  const bool written = WriteBmp(output, picture);
-  picture.Pixels.clear();  // keeps the allocation for the worker's next picture
-  if (!written) return "cannot write " + output.string();
+  const bmp::WriteStatus written = picture::WriteBmp(output, picture);
+  picture::Reset(picture);  // keeps the pixel memory for the worker's next picture
+  if (written != bmp::WriteStatus::Ok) {
+    return "cannot write " + output.string() + " (" + bmp::Describe(written) + ")";
+  }
   return {};
 }
 
@@ -277,7 +274,7 @@ std::size_t ConvertAll(const Plan& plan, bool force, unsigned jobs, Reporter& re
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> converted{0};
   auto worker = [&] {
-    LoadedPicture picture;  // each worker holds one picture at a time
+    picture::LoadedPicture picture;  // each worker holds one picture at a time
     for (;;) {
       const std::size_t index = next.fetch_add(1);
       if (index >= plan.conversions.size()) break;
@@ -324,130 +321,51 @@ int UsageError(std::FILE* err, const std::string& message) {
 
 }  // namespace
 
-bool HasPdtSuffix(std::string_view file_name) {
-  if (file_name.size() < 3) return false;
-  const std::string_view tail = file_name.substr(file_name.size() - 3);
-  const char* expected = "pdt";
-  for (std::size_t k = 0; k < 3; ++k) {
-    if (std::tolower(static_cast<unsigned char>(tail[k])) != expected[k]) return false;
-  }
-  return true;
-}
-
-fs::path ProposedName(const fs::path& file_name) {
-  const std::string name = file_name.string();
-  if (HasPdtSuffix(name)) return fs::path(name.substr(0, name.size() - 3) + "bmp");
-  return fs::path(name + ".bmp");
-}
-
 ParsedArguments ParseArguments(const std::vector<std::string_view>& args) {
   ParsedArguments result;
   Options& options = result.options;
-  bool options_ended = false;
-  for (std::size_t k = 0; k < args.size(); ++k) {
-    const std::string_view arg = args[k];
-    if (options_ended || arg.size() < 2 || arg[0] != '-') {
-      options.operands.emplace_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      options_ended = true;
-      continue;
-    }
-    if (arg.starts_with("--")) {
-      const std::size_t equals = arg.find('=');
-      const std::string_view name = arg.substr(0, equals);
-      const bool takes_value = name == "--output" || name == "--jobs";
-      if (!takes_value && equals != std::string_view::npos) {
-        result.error = "option " + Quoted(name) + " takes no value";
-        return result;
-      }
-      std::string_view value;
-      if (takes_value) {
-        if (equals != std::string_view::npos) {
-          value = arg.substr(equals + 1);
-        } else if (k + 1 < args.size()) {
-          value = args[++k];
-        } else {
-          result.error = "option " + Quoted(name) + " needs a value";
-          return result;
-        }
-      }
-      if (name == "--help") {
-        options.help = true;
-        return result;
-      } else if (name == "--version") {
-        options.version = true;
-        return result;
-      } else if (name == "--force") {
-        options.force = true;
-      } else if (name == "--quiet") {
-        options.quiet = true;
-      } else if (name == "--recursive") {
-        options.recursive = true;
-      } else if (name == "--output") {
-        if (value.empty()) {
-          result.error = "option '--output' needs a folder";
-          return result;
-        }
-        options.out_dir = fs::path(value);
-      } else if (name == "--jobs") {
-        if (!ParseJobs(value, options.jobs)) {
-          result.error = "bad number of jobs " + Quoted(value) + " (a whole number from 1 to " +
-                         std::to_string(kMaxJobs) + ")";
-          return result;
-        }
-      } else {
-        result.error = "unknown option " + Quoted(name);
-        return result;
-      }
-      continue;
-    }
-    // A bundle of short options such as -qf; -o and -j take the rest of the
-    // argument or the next one.
-    for (std::size_t c = 1; c < arg.size(); ++c) {
-      const char letter = arg[c];
-      if (letter == 'o' || letter == 'j') {
-        std::string_view value = arg.substr(c + 1);
-        if (value.empty()) {
-          if (k + 1 >= args.size()) {
-            result.error = "option '-" + std::string(1, letter) + "' needs a value";
-            return result;
-          }
-          value = args[++k];
-        }
-        if (letter == 'o') {
-          if (value.empty()) {
-            result.error = "option '-o' needs a folder";
-            return result;
-          }
-          options.out_dir = fs::path(value);
-        } else if (!ParseJobs(value, options.jobs)) {
-          result.error = "bad number of jobs " + Quoted(value) + " (a whole number from 1 to " +
-                         std::to_string(kMaxJobs) + ")";
-          return result;
-        }
-        break;
-      }
-      switch (letter) {
-        case 'f':
-          options.force = true;
-          break;
-        case 'q':
-          options.quiet = true;
-          break;
-        case 'r':
-          options.recursive = true;
-          break;
-        case 'h':
-          options.help = true;
-          return result;
-        default:
-          result.error = "unknown option " + Quoted("-" + std::string(1, letter));
-          return result;
-      }
-    }
+  // The help and version texts are the program's own; the parser only reads
+  // the command line (bundled short flags, attached values, --opt=value, and
+  // "--" to end the options).
+  CLI::App app;
+  app.set_help_flag();
+  app.allow_windows_style_options(false);
+  std::string out_dir;
+  std::string jobs;
+  std::vector<std::string> operands;
+  app.add_flag("-f,--force", options.force)->disable_flag_override();
+  app.add_flag("-q,--quiet", options.quiet)->disable_flag_override();
+  app.add_flag("-r,--recursive", options.recursive)->disable_flag_override();
+  app.add_flag("-h,--help", options.help)->disable_flag_override();
+  app.add_flag("--version", options.version)->disable_flag_override();
+  CLI::Option* out_option = app.add_option("-o,--output", out_dir)
+                                ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  CLI::Option* jobs_option =
+      app.add_option("-j,--jobs", jobs)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_option("operands", operands);
+
+  // CLI11 takes the arguments in reverse order.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& error) {
+    result.error = error.what();
+    return result;
   }
+  if (options.help || options.version) return result;
+  if (out_option->count() > 0) {
+    if (out_dir.empty()) {
+      result.error = "option '--output' needs a folder";
+      return result;
+    }
+    options.out_dir = fs::path(out_dir);
+  }
+  if (jobs_option->count() > 0 && !ParseJobs(jobs, options.jobs)) {
+    result.error = "bad number of jobs " + Quoted(jobs) + " (a whole number from 1 to " +
+                   std::to_string(kMaxJobs) + ")";
+    return result;
+  }
+  for (std::string& operand : operands) options.operands.emplace_back(std::move(operand));
   result.error = CheckOperands(options);
   return result;
 }
@@ -461,7 +379,7 @@ Plan MakePlan(const Options& options) {
       if (IsFolder(operand)) {
         planner.AddFolder(operand, operand, dir, options.recursive);
       } else {
-        planner.Add(operand, dir / ProposedName(operand.filename()));
+        planner.Add(operand, dir / picture::ProposedName(operand.filename().native()));
       }
     }
     return plan;
@@ -469,11 +387,11 @@ Plan MakePlan(const Options& options) {
   const fs::path& input = options.operands.front();
   if (options.operands.size() == 2) {
     const fs::path& out = options.operands[1];
-    planner.Add(input, IsFolder(out) ? out / ProposedName(input.filename()) : out);
+    planner.Add(input, IsFolder(out) ? out / picture::ProposedName(input.filename().native()) : out);
   } else if (IsFolder(input)) {
     planner.AddFolder(input, input, {}, options.recursive);
   } else {
-    planner.Add(input, input.parent_path() / ProposedName(input.filename()));
+    planner.Add(input, input.parent_path() / picture::ProposedName(input.filename().native()));
   }
   return plan;
 }

@@ -1,4 +1,4 @@
-#include "tools/sample_art.h"
+#include "devtools/sample_art.h"
 
 #include <algorithm>
 #include <array>

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/convert.h"
+#include "cli/convert.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string_view> args;

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "tools/pdt_encoder.h"
-#include "tools/sample_art.h"
+#include "devtools/pdt_encoder.h"
+#include "devtools/sample_art.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

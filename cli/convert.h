@@ -40,15 +40,6 @@ struct ParsedArguments {
 // to 1024.
 ParsedArguments ParseArguments(const std::vector<std::string_view>& args);
 
-// The output name the viewer proposes for a PDT file name: the name without
-// its last three characters, then "bmp" (EV001.PDT gives EV001.bmp). A name
-// that does not end in "pdt" (in any case) gets ".bmp" appended instead, so
-// that the output can never be the input itself.
-std::filesystem::path ProposedName(const std::filesystem::path& file_name);
-
-// True when the file name ends in "pdt" without regard to case.
-bool HasPdtSuffix(std::string_view file_name);
-
 // One conversion to run, or one that already failed while being planned.
 struct Conversion {
   std::filesystem::path input;
