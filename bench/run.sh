@@ -12,7 +12,7 @@ export QT_QPA_PLATFORM=offscreen
 
 echo "== LoadPdt against memcpy, DecodeStream against the pixel-at-a-time decoder"
 bash bench/core/ratios.sh "$build/bench/core/quillon_bench_core" 7
-echo "== pdt2bmp on 40 pictures against cp of the 40 BMP files"
+echo "== pdt2bmp -o DIR on the benchmark pictures against cp of the same BMP files"
 "$build/bench/tools/quillon_bench_pdt2bmp" 2>/dev/null | tail -n 1
 echo "== SelectFile to the painted picture (x_LoadPdt: ratio to LoadPdt alone)"
 "$build/bench/viewer/viewer_bench" --benchmark_repetitions=10 --benchmark_report_aggregates_only=true 2>/dev/null |

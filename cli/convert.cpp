@@ -284,7 +284,8 @@ std::size_t ConvertAll(const Plan& plan, bool force, unsigned jobs, Reporter& re
         reason = ConvertOne(conversion, force, picture);
       } catch (const std::bad_alloc&) {
         // A header may announce a picture larger than the memory at hand.
-        picture.Pixels = mdl_pdt::PixelBuffer();
+        picture::Reset(picture);
+        picture.Pixels.shrink_to_fit();
         reason = "not enough memory for the picture";
       } catch (const std::exception& error) {
         reason = error.what();
