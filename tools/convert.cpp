@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "bmp/bmp.h"
+#include "names/names.h"
 #include "pdt/mdl_pdt.h"
 
 #ifndef QUILLON_VERSION
@@ -46,6 +47,9 @@ constexpr const char* kHelp =
     "  -j, --jobs N       convert N files at a time (default: one per processor)\n"
     "  -f, --force        replace existing files\n"
     "  -q, --quiet        no progress bar and no summary; errors are still shown\n"
+    "      --sjis-names   name the outputs of Shift-JIS named inputs (and, with -o,\n"
+    "                     their folders) in UTF-8; otherwise outputs keep the\n"
+    "                     input's name bytes\n"
     "      --help         show this help and exit\n"
     "      --version      show the version and exit\n"
     "\n"
@@ -65,6 +69,12 @@ bool ParseJobs(std::string_view text, unsigned& jobs) {
 
 std::string Quoted(std::string_view text) {
   return "'" + std::string(text) + "'";
+}
+
+// A path as messages show it: readable even when its names are Shift-JIS or
+// not text at all.
+std::string Shown(const fs::path& path) {
+  return names::ReadablePath(path);
 }
 
 // Checks what can only be judged once every argument is known.
@@ -114,7 +124,7 @@ bool ListFolder(const fs::path& folder, FolderListing& listing, std::string& rea
 
 class Planner {
  public:
-  explicit Planner(Plan& plan) : plan_(plan) {}
+  Planner(Plan& plan, bool sjis_names) : plan_(plan), sjis_names_(sjis_names) {}
 
   void Add(fs::path input, fs::path output) {
     Conversion conversion{std::move(input), std::move(output), {}};
@@ -127,7 +137,7 @@ class Planner {
     const auto [it, inserted] = claimed_.emplace(OutputKey(conversion.output), conversion.input);
     if (!inserted) {
       conversion.error =
-          conversion.output.string() + " is already the output of " + it->second.string();
+          Shown(conversion.output) + " is already the output of " + Shown(it->second);
     }
     plan_.conversions.push_back(std::move(conversion));
   }
@@ -146,16 +156,25 @@ class Planner {
       fs::path dir = file.parent_path();
       if (!out_root.empty()) {
         const fs::path relative = folder.lexically_relative(root);
-        dir = relative.empty() || relative == "." ? out_root : out_root / relative;
+        dir = relative.empty() || relative == "." ? out_root : out_root / OutputFolders(relative);
       }
-      Add(file, dir / ProposedName(file.filename()));
+      Add(file, dir / ProposedName(file.filename(), sjis_names_));
     }
     if (!recursive) return;
     for (const fs::path& sub : listing.folders) AddFolder(root, sub, out_root, recursive);
   }
 
  private:
+  // The folders below -o DIR, renamed like the files with --sjis-names.
+  fs::path OutputFolders(const fs::path& relative) const {
+    if (!sjis_names_) return relative;
+    fs::path out;
+    for (const fs::path& part : relative) out /= names::Utf8NameIfShiftJis(part.native());
+    return out;
+  }
+
   Plan& plan_;
+  bool sjis_names_;
   std::map<std::string, fs::path> claimed_;
 };
 
@@ -172,7 +191,7 @@ class Reporter {
       : err_(err), show_progress_(show_progress), total_(total) {}
 
   void Failure(const fs::path& subject, const std::string& reason) {
-    std::string line = "pdt2bmp: " + subject.string() + ": " + reason + "\n";
+    std::string line = "pdt2bmp: " + Shown(subject) + ": " + reason + "\n";
     std::lock_guard lock(mutex_);
     if (show_progress_) line = "\r\033[K" + line + Bar();
     Write(line);
@@ -226,7 +245,7 @@ bool Exists(const fs::path& path) {
 std::string ConvertOne(const Conversion& conversion, bool force, LoadedPicture& picture) {
   if (!conversion.error.empty()) return conversion.error;
   const fs::path& output = conversion.output;
-  std::string exists_reason = output.string() + " already exists (use --force to replace)";
+  std::string exists_reason = Shown(output) + " already exists (use --force to replace)";
   if (Exists(output)) {
     if (!force) return exists_reason;
     std::error_code ec;
@@ -261,14 +280,14 @@ std::string ConvertOne(const Conversion& conversion, bool force, LoadedPicture& 
     fs::create_directories(folder, ec);
     // Another worker may have created it at the same moment; only its absence counts.
     if (ec && !IsFolder(folder)) {
-      return "cannot create the folder " + folder.string() + " (" + ec.message() + ")";
+      return "cannot create the folder " + Shown(folder) + " (" + ec.message() + ")";
     }
   }
   // Checked again: the file may have appeared while the picture was decoded.
   if (!force && Exists(output)) return exists_reason;
   const bool written = WriteBmp(output, picture);
   picture.Pixels.clear();  // keeps the allocation for the worker's next picture
-  if (!written) return "cannot write " + output.string();
+  if (!written) return "cannot write " + Shown(output);
   return {};
 }
 
@@ -334,8 +353,9 @@ bool HasPdtSuffix(std::string_view file_name) {
   return true;
 }
 
-fs::path ProposedName(const fs::path& file_name) {
-  const std::string name = file_name.string();
+fs::path ProposedName(const fs::path& file_name, bool sjis_names) {
+  const std::string name =
+      sjis_names ? names::Utf8NameIfShiftJis(file_name.native()) : file_name.native();
   if (HasPdtSuffix(name)) return fs::path(name.substr(0, name.size() - 3) + "bmp");
   return fs::path(name + ".bmp");
 }
@@ -385,6 +405,8 @@ ParsedArguments ParseArguments(const std::vector<std::string_view>& args) {
         options.quiet = true;
       } else if (name == "--recursive") {
         options.recursive = true;
+      } else if (name == "--sjis-names") {
+        options.sjis_names = true;
       } else if (name == "--output") {
         if (value.empty()) {
           result.error = "option '--output' needs a folder";
@@ -454,14 +476,14 @@ ParsedArguments ParseArguments(const std::vector<std::string_view>& args) {
 
 Plan MakePlan(const Options& options) {
   Plan plan;
-  Planner planner(plan);
+  Planner planner(plan, options.sjis_names);
   if (options.out_dir) {
     const fs::path& dir = *options.out_dir;
     for (const fs::path& operand : options.operands) {
       if (IsFolder(operand)) {
         planner.AddFolder(operand, operand, dir, options.recursive);
       } else {
-        planner.Add(operand, dir / ProposedName(operand.filename()));
+        planner.Add(operand, dir / ProposedName(operand.filename(), options.sjis_names));
       }
     }
     return plan;
@@ -469,11 +491,12 @@ Plan MakePlan(const Options& options) {
   const fs::path& input = options.operands.front();
   if (options.operands.size() == 2) {
     const fs::path& out = options.operands[1];
-    planner.Add(input, IsFolder(out) ? out / ProposedName(input.filename()) : out);
+    planner.Add(input,
+                IsFolder(out) ? out / ProposedName(input.filename(), options.sjis_names) : out);
   } else if (IsFolder(input)) {
     planner.AddFolder(input, input, {}, options.recursive);
   } else {
-    planner.Add(input, input.parent_path() / ProposedName(input.filename()));
+    planner.Add(input, input.parent_path() / ProposedName(input.filename(), options.sjis_names));
   }
   return plan;
 }
@@ -493,10 +516,10 @@ int Run(const std::vector<std::string_view>& args, std::FILE* out, std::FILE* er
   }
   if (!options.out_dir && options.operands.size() == 2 && IsFolder(options.operands[0])) {
     return UsageError(
-        err, options.operands[0].string() + " is a folder (use -o DIR to convert the files in it)");
+        err, Shown(options.operands[0]) + " is a folder (use -o DIR to convert the files in it)");
   }
   if (options.out_dir && Exists(*options.out_dir) && !IsFolder(*options.out_dir)) {
-    Print(err, "pdt2bmp: " + options.out_dir->string() + ": not a folder\n");
+    Print(err, "pdt2bmp: " + Shown(*options.out_dir) + ": not a folder\n");
     return kExitFailed;
   }
 

@@ -23,6 +23,7 @@ struct Options {
   bool force = false;                            // -f: replace existing files
   bool recursive = false;                        // -r: descend into subfolders
   bool quiet = false;                            // -q: no progress and no summary
+  bool sjis_names = false;                       // --sjis-names: UTF-8 names for Shift-JIS inputs
   bool help = false;
   bool version = false;
 };
@@ -43,8 +44,9 @@ ParsedArguments ParseArguments(const std::vector<std::string_view>& args);
 // The output name the viewer proposes for a PDT file name: the name without
 // its last three characters, then "bmp" (EV001.PDT gives EV001.bmp). A name
 // that does not end in "pdt" (in any case) gets ".bmp" appended instead, so
-// that the output can never be the input itself.
-std::filesystem::path ProposedName(const std::filesystem::path& file_name);
+// that the output can never be the input itself. With `sjis_names` a name
+// that is not UTF-8 but decodes as Shift-JIS is decoded to UTF-8 first.
+std::filesystem::path ProposedName(const std::filesystem::path& file_name, bool sjis_names = false);
 
 // True when the file name ends in "pdt" without regard to case.
 bool HasPdtSuffix(std::string_view file_name);
@@ -70,8 +72,9 @@ struct Plan {
 // Expands the operands into conversions: a file is converted to OUT, beside
 // itself or into -o DIR; a folder contributes its files named *.pdt (any case),
 // sorted by name, and with -r those of its subfolders, whose structure is kept
-// under DIR. A conversion whose output was already claimed by an earlier one
-// is marked failed instead of overwriting that earlier result.
+// under DIR (with --sjis-names, Shift-JIS folder names there become UTF-8).
+// A conversion whose output was already claimed by an earlier one is marked
+// failed instead of overwriting that earlier result.
 Plan MakePlan(const Options& options);
 
 // Runs the whole program; `err_is_terminal` turns on the progress bar.
