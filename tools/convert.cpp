@@ -47,7 +47,7 @@ constexpr const char* kHelp =
     "  -j, --jobs N       convert N files at a time (default: one per processor)\n"
     "  -f, --force        replace existing files\n"
     "  -q, --quiet        no progress bar and no summary; errors are still shown\n"
-    "      --sjis-names   name the outputs of Shift-JIS named inputs (and, with -o,\n"
+    "      --sjis-names   name the outputs of Shift-JIS named inputs (and, with -r -o,\n"
     "                     their folders) in UTF-8; otherwise outputs keep the\n"
     "                     input's name bytes\n"
     "      --help         show this help and exit\n"
