@@ -14,6 +14,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "names/names.h"
 #include "picture/loaded_picture.h"
 
 #ifndef QUILLON_VERSION
@@ -46,6 +47,9 @@ constexpr const char* kHelp =
     "  -j, --jobs N       convert N files at a time (default: one per processor)\n"
     "  -f, --force        replace existing files\n"
     "  -q, --quiet        no progress bar and no summary; errors are still shown\n"
+    "      --sjis-names   name the outputs of Shift-JIS named inputs (and, with -r -o,\n"
+    "                     their folders) in UTF-8; otherwise outputs keep the\n"
+    "                     input's name bytes\n"
     "      --help         show this help and exit\n"
     "      --version      show the version and exit\n"
     "\n"
@@ -65,6 +69,12 @@ bool ParseJobs(std::string_view text, unsigned& jobs) {
 
 std::string Quoted(std::string_view text) {
   return "'" + std::string(text) + "'";
+}
+
+// A path as messages show it: readable even when its names are Shift-JIS or
+// not text at all.
+std::string Shown(const fs::path& path) {
+  return names::ReadablePath(path);
 }
 
 // Checks what can only be judged once every argument is known.
@@ -114,7 +124,7 @@ bool ListFolder(const fs::path& folder, FolderListing& listing, std::string& rea
 
 class Planner {
  public:
-  explicit Planner(Plan& plan) : plan_(plan) {}
+  Planner(Plan& plan, bool sjis_names) : plan_(plan), sjis_names_(sjis_names) {}
 
   void Add(fs::path input, fs::path output) {
     Conversion conversion{std::move(input), std::move(output), {}};
@@ -127,7 +137,7 @@ class Planner {
     const auto [it, inserted] = claimed_.emplace(OutputKey(conversion.output), conversion.input);
     if (!inserted) {
       conversion.error =
-          conversion.output.string() + " is already the output of " + it->second.string();
+          Shown(conversion.output) + " is already the output of " + Shown(it->second);
     }
     plan_.conversions.push_back(std::move(conversion));
   }
@@ -146,16 +156,25 @@ class Planner {
       fs::path dir = file.parent_path();
       if (!out_root.empty()) {
         const fs::path relative = folder.lexically_relative(root);
-        dir = relative.empty() || relative == "." ? out_root : out_root / relative;
+        dir = relative.empty() || relative == "." ? out_root : out_root / OutputFolders(relative);
       }
-      Add(file, dir / picture::ProposedName(file.filename().native()));
+      Add(file, dir / ProposedName(file.filename(), sjis_names_));
     }
     if (!recursive) return;
     for (const fs::path& sub : listing.folders) AddFolder(root, sub, out_root, recursive);
   }
 
  private:
+  // The folders below -o DIR, renamed like the files with --sjis-names.
+  fs::path OutputFolders(const fs::path& relative) const {
+    if (!sjis_names_) return relative;
+    fs::path out;
+    for (const fs::path& part : relative) out /= names::Utf8NameIfShiftJis(part.native());
+    return out;
+  }
+
   Plan& plan_;
+  bool sjis_names_;
   std::map<std::string, fs::path> claimed_;
 };
 
@@ -172,7 +191,7 @@ class Reporter {
       : err_(err), show_progress_(show_progress), total_(total) {}
 
   void Failure(const fs::path& subject, const std::string& reason) {
-    std::string line = "pdt2bmp: " + subject.string() + ": " + reason + "\n";
+    std::string line = "pdt2bmp: " + Shown(subject) + ": " + reason + "\n";
     std::lock_guard lock(mutex_);
     if (show_progress_) line = "\r\033[K" + line + Bar();
     Write(line);
@@ -226,7 +245,7 @@ bool Exists(const fs::path& path) {
 std::string ConvertOne(const Conversion& conversion, bool force, picture::LoadedPicture& picture) {
   if (!conversion.error.empty()) return conversion.error;
   const fs::path& output = conversion.output;
-  std::string exists_reason = output.string() + " already exists (use --force to replace)";
+  std::string exists_reason = Shown(output) + " already exists (use --force to replace)";
   if (Exists(output)) {
     if (!force) return exists_reason;
     std::error_code ec;
@@ -256,7 +275,7 @@ std::string ConvertOne(const Conversion& conversion, bool force, picture::Loaded
     fs::create_directories(folder, ec);
     // Another worker may have created it at the same moment; only its absence counts.
     if (ec && !IsFolder(folder)) {
-      return "cannot create the folder " + folder.string() + " (" + ec.message() + ")";
+      return "cannot create the folder " + Shown(folder) + " (" + ec.message() + ")";
     }
   }
   // Checked again: the file may have appeared while the picture was decoded.
@@ -264,7 +283,7 @@ std::string ConvertOne(const Conversion& conversion, bool force, picture::Loaded
   const bmp::WriteStatus written = picture::WriteBmp(output, picture);
   picture::Reset(picture);  // keeps the pixel memory for the worker's next picture
   if (written != bmp::WriteStatus::Ok) {
-    return "cannot write " + output.string() + " (" + bmp::Describe(written) + ")";
+    return "cannot write " + Shown(output) + " (" + bmp::Describe(written) + ")";
   }
   return {};
 }
@@ -322,6 +341,11 @@ int UsageError(std::FILE* err, const std::string& message) {
 
 }  // namespace
 
+fs::path ProposedName(const fs::path& file_name, bool sjis_names) {
+  return picture::ProposedName(sjis_names ? names::Utf8NameIfShiftJis(file_name.native())
+                                          : file_name.native());
+}
+
 ParsedArguments ParseArguments(const std::vector<std::string_view>& args) {
   ParsedArguments result;
   Options& options = result.options;
@@ -339,6 +363,7 @@ ParsedArguments ParseArguments(const std::vector<std::string_view>& args) {
   app.add_flag("-r,--recursive", options.recursive)->disable_flag_override();
   app.add_flag("-h,--help", options.help)->disable_flag_override();
   app.add_flag("--version", options.version)->disable_flag_override();
+  app.add_flag("--sjis-names", options.sjis_names)->disable_flag_override();
   CLI::Option* out_option = app.add_option("-o,--output", out_dir)
                                 ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   CLI::Option* jobs_option =
@@ -373,14 +398,14 @@ ParsedArguments ParseArguments(const std::vector<std::string_view>& args) {
 
 Plan MakePlan(const Options& options) {
   Plan plan;
-  Planner planner(plan);
+  Planner planner(plan, options.sjis_names);
   if (options.out_dir) {
     const fs::path& dir = *options.out_dir;
     for (const fs::path& operand : options.operands) {
       if (IsFolder(operand)) {
         planner.AddFolder(operand, operand, dir, options.recursive);
       } else {
-        planner.Add(operand, dir / picture::ProposedName(operand.filename().native()));
+        planner.Add(operand, dir / ProposedName(operand.filename(), options.sjis_names));
       }
     }
     return plan;
@@ -388,11 +413,12 @@ Plan MakePlan(const Options& options) {
   const fs::path& input = options.operands.front();
   if (options.operands.size() == 2) {
     const fs::path& out = options.operands[1];
-    planner.Add(input, IsFolder(out) ? out / picture::ProposedName(input.filename().native()) : out);
+    planner.Add(input,
+                IsFolder(out) ? out / ProposedName(input.filename(), options.sjis_names) : out);
   } else if (IsFolder(input)) {
     planner.AddFolder(input, input, {}, options.recursive);
   } else {
-    planner.Add(input, input.parent_path() / picture::ProposedName(input.filename().native()));
+    planner.Add(input, input.parent_path() / ProposedName(input.filename(), options.sjis_names));
   }
   return plan;
 }
@@ -412,10 +438,10 @@ int Run(const std::vector<std::string_view>& args, std::FILE* out, std::FILE* er
   }
   if (!options.out_dir && options.operands.size() == 2 && IsFolder(options.operands[0])) {
     return UsageError(
-        err, options.operands[0].string() + " is a folder (use -o DIR to convert the files in it)");
+        err, Shown(options.operands[0]) + " is a folder (use -o DIR to convert the files in it)");
   }
   if (options.out_dir && Exists(*options.out_dir) && !IsFolder(*options.out_dir)) {
-    Print(err, "pdt2bmp: " + options.out_dir->string() + ": not a folder\n");
+    Print(err, "pdt2bmp: " + Shown(*options.out_dir) + ": not a folder\n");
     return kExitFailed;
   }
 

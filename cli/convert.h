@@ -23,6 +23,7 @@ struct Options {
   bool force = false;                            // -f: replace existing files
   bool recursive = false;                        // -r: descend into subfolders
   bool quiet = false;                            // -q: no progress and no summary
+  bool sjis_names = false;                       // --sjis-names: UTF-8 names for Shift-JIS inputs
   bool help = false;
   bool version = false;
 };
@@ -39,6 +40,11 @@ struct ParsedArguments {
 // -o or with more than one input, a -j value that is not a whole number from 1
 // to 1024.
 ParsedArguments ParseArguments(const std::vector<std::string_view>& args);
+
+// The output name for an input file name: picture::ProposedName, after
+// decoding a name that is not UTF-8 but decodes as Shift-JIS when `sjis_names`
+// is set.
+std::filesystem::path ProposedName(const std::filesystem::path& file_name, bool sjis_names = false);
 
 // One conversion to run, or one that already failed while being planned.
 struct Conversion {
@@ -61,8 +67,9 @@ struct Plan {
 // Expands the operands into conversions: a file is converted to OUT, beside
 // itself or into -o DIR; a folder contributes its files named *.pdt (any case),
 // sorted by name, and with -r those of its subfolders, whose structure is kept
-// under DIR. A conversion whose output was already claimed by an earlier one
-// is marked failed instead of overwriting that earlier result.
+// under DIR (with --sjis-names, Shift-JIS folder names there become UTF-8).
+// A conversion whose output was already claimed by an earlier one is marked
+// failed instead of overwriting that earlier result.
 Plan MakePlan(const Options& options);
 
 // Runs the whole program; `err_is_terminal` turns on the progress bar.

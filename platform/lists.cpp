@@ -14,6 +14,7 @@
 #include <QSet>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QUrl>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +22,9 @@
 #include <sstream>
 #include <string>
 #include <system_error>
+#include <vector>
+
+#include "names/names.h"
 
 namespace platform {
 namespace {
@@ -89,19 +93,32 @@ bool NameLess(const QString& a, const QString& b) {
   return c != 0 ? c < 0 : a < b;
 }
 
+// A folder entry: its name as shown and as the file system gave it.
+struct Entry {
+  QString shown;
+  std::string bytes;
+};
+
+bool EntryLess(const Entry& a, const Entry& b) {
+  return NameLess(a.shown, b.shown);
+}
+
 struct FolderContents {
   bool ok = false;
-  QStringList folders;  // visible subfolders
-  QStringList files;    // visible regular files
+  std::vector<Entry> folders;  // visible subfolders
+  std::vector<Entry> files;    // visible regular files
 };
+
+QString Shown(std::string_view bytes) {
+  return QString::fromStdString(names::ReadableName(bytes));
+}
 
 // Reads a folder once. The entry type comes from the directory entry itself,
 // so only symbolic links cost a stat.
-FolderContents ReadFolder(const QString& path, bool want_folders, bool want_files) {
+FolderContents ReadFolder(const std::filesystem::path& path, bool want_folders, bool want_files) {
   FolderContents out;
   std::error_code ec;
-  std::filesystem::directory_iterator it(
-      std::filesystem::path(QFile::encodeName(path).toStdString()), ec);
+  std::filesystem::directory_iterator it(path, ec);
   if (ec) return out;
   for (const std::filesystem::directory_iterator end; it != end; it.increment(ec)) {
     if (ec) return out;
@@ -111,9 +128,9 @@ FolderContents ReadFolder(const QString& path, bool want_folders, bool want_file
     if (name[0] == '.') continue;  // hidden entries
     std::error_code type_ec;
     if (want_folders && it->is_directory(type_ec)) {
-      out.folders.push_back(QFile::decodeName(name));
+      out.folders.push_back({Shown(name), name});
     } else if (want_files && it->is_regular_file(type_ec)) {
-      out.files.push_back(QFile::decodeName(name));
+      out.files.push_back({Shown(name), name});
     }
   }
   out.ok = true;
@@ -124,6 +141,26 @@ QString AbsoluteClean(const QString& path) {
   if (path.isEmpty()) return {};
   return QDir::cleanPath(QDir::isAbsolutePath(path) ? path
                                                     : QDir::current().absoluteFilePath(path));
+}
+
+// The absolute form of `path` without "." and ".." parts or a trailing
+// separator, with its bytes kept; empty for an empty path.
+std::filesystem::path AbsoluteFolder(const std::filesystem::path& path) {
+  if (path.empty()) return {};
+  std::error_code ec;
+  std::string out = std::filesystem::absolute(path, ec).lexically_normal().native();
+  if (ec) return {};
+  while (out.size() > 1 && out.back() == '/') out.pop_back();
+  return out;
+}
+
+std::filesystem::path CurrentFolder() {
+  std::error_code ec;
+  return std::filesystem::current_path(ec);
+}
+
+std::filesystem::path BytesPath(const QVariant& bytes) {
+  return bytes.toByteArray().toStdString();
 }
 
 // Matches file names against one or more wildcard patterns separated by ';',
@@ -161,7 +198,7 @@ class NameFilter {
   QList<QRegularExpression> patterns_;
 };
 
-enum ItemRole { kPathRole = Qt::UserRole, kDepthRole };
+enum ItemRole { kDepthRole = kBytesRole + 1 };
 
 // Draws each directory entry indented by its depth in the folder chain.
 class IndentDelegate : public QStyledItemDelegate {
@@ -190,6 +227,19 @@ std::shared_ptr<const VolumeSource> OrDefault(std::shared_ptr<const VolumeSource
 }
 
 }  // namespace
+
+std::filesystem::path FsPath(const QString& text) {
+  return QFile::encodeName(text).toStdString();
+}
+
+std::filesystem::path FsPathFromUrl(const QUrl& url) {
+  if (!url.isLocalFile()) return {};
+  return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+}
+
+QString ShownPath(const std::filesystem::path& path) {
+  return QString::fromStdString(names::ReadablePath(path));
+}
 
 QStringList ParseMountTable(const QString& table) {
   QStringList out;
@@ -232,11 +282,11 @@ QStringList VolumeSource::MountPoints() const {
 }
 
 bool VolumeSource::IsAvailable(const QString& mount_point) const {
-  return CanOpen(mount_point);
+  return CanOpen(FsPath(mount_point));
 }
 
-bool VolumeSource::CanOpen(const QString& path) const {
-  DIR* dir = opendir(QFile::encodeName(path).constData());
+bool VolumeSource::CanOpen(const std::filesystem::path& path) const {
+  DIR* dir = opendir(path.c_str());
   if (dir == nullptr) return false;
   closedir(dir);
   return true;
@@ -298,12 +348,16 @@ DirList::DirList(std::shared_ptr<const VolumeSource> volumes, QWidget* parent)
   connect(this, &QListWidget::itemDoubleClicked, this,
           [this](QListWidgetItem* item) { OpenRow(row(item)); });
   // Starts in the process's current directory, like a freshly opened window.
-  const QString start = QDir::currentPath();
-  const QString root = MountPointOf(volumes_->MountPoints(), start);
-  if (Fill(start, root.isEmpty() ? QStringLiteral("/") : root)) path_ = start;
+  const std::filesystem::path start = CurrentFolder();
+  const QString root = MountPointOf(volumes_->MountPoints(), ShownPath(start));
+  if (Fill(start, root.isEmpty() ? std::string("/") : FsPath(root).native())) path_ = start;
 }
 
 QString DirList::Path() const {
+  return ShownPath(path_);
+}
+
+std::filesystem::path DirList::Folder() const {
   return path_;
 }
 
@@ -311,15 +365,19 @@ const VolumeSource& DirList::Volumes() const {
   return *volumes_;
 }
 
-int DirList::SetPath(const QString& path) {
-  const QString target = AbsoluteClean(path);
-  if (target.isEmpty()) return kErrPathNotFound;
-  QString root = MountPointOf(volumes_->MountPoints(), target);
+int DirList::SetFolder(const std::filesystem::path& path) {
+  const std::filesystem::path target = AbsoluteFolder(path);
+  if (target.empty()) return kErrPathNotFound;
+  QString root = MountPointOf(volumes_->MountPoints(), ShownPath(target));
   if (root.isEmpty()) root = QStringLiteral("/");
   if (!volumes_->IsAvailable(root)) return kErrDeviceUnavailable;
-  if (!QFileInfo(target).isDir()) return kErrPathNotFound;
+  std::error_code ec;
+  if (!std::filesystem::is_directory(target, ec)) return kErrPathNotFound;
   if (!volumes_->CanOpen(target)) return kErrPathAccess;
-  if (!Fill(target, root)) return kErrPathAccess;
+  // A folder whose shown name only looks like the mount point's is listed from "/".
+  std::string root_bytes = FsPath(root).native();
+  if (!target.native().starts_with(root_bytes)) root_bytes = "/";
+  if (!Fill(target, root_bytes)) return kErrPathAccess;
   if (target != path_) {
     path_ = target;
     emit Change();
@@ -327,10 +385,10 @@ int DirList::SetPath(const QString& path) {
   return 0;
 }
 
-bool DirList::Fill(const QString& path, const QString& volume_root) {
+bool DirList::Fill(const std::filesystem::path& path, const std::string& volume_root) {
   FolderContents contents = ReadFolder(path, true, false);
   if (!contents.ok) return false;
-  std::sort(contents.folders.begin(), contents.folders.end(), NameLess);
+  std::sort(contents.folders.begin(), contents.folders.end(), EntryLess);
 
   const QIcon open_icon = style()->standardIcon(QStyle::SP_DirOpenIcon);
   const QIcon closed_icon = style()->standardIcon(QStyle::SP_DirClosedIcon);
@@ -338,27 +396,32 @@ bool DirList::Fill(const QString& path, const QString& volume_root) {
   clear();
 
   // The chain: the volume's root, then each folder down to `path`.
-  QStringList chain_names{volume_root};
-  QStringList chain_paths{volume_root};
-  const QString below = path.mid(volume_root.size());
-  for (const QString& part : below.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-    const QString& parent = chain_paths.back();
-    chain_names.push_back(part);
-    chain_paths.push_back(parent.endsWith(QLatin1Char('/')) ? parent + part
-                                                            : parent + QLatin1Char('/') + part);
+  QStringList chain_names{ShownPath(volume_root)};
+  std::vector<std::string> chain_paths{volume_root};
+  const std::string& native = path.native();
+  for (std::size_t at = volume_root.size(); at < native.size();) {
+    std::size_t end = native.find('/', at);
+    if (end == std::string::npos) end = native.size();
+    if (end > at) {
+      const std::string part = native.substr(at, end - at);
+      const std::string& parent = chain_paths.back();
+      chain_names.push_back(Shown(part));
+      chain_paths.push_back(parent.ends_with('/') ? parent + part : parent + '/' + part);
+    }
+    at = end + 1;
   }
   for (qsizetype i = 0; i < chain_names.size(); ++i) {
     auto* item = new QListWidgetItem(open_icon, chain_names[i]);
-    item->setData(kPathRole, chain_paths[i]);
+    item->setData(kBytesRole, QByteArray::fromStdString(chain_paths[static_cast<std::size_t>(i)]));
     item->setData(kDepthRole, static_cast<int>(i));
     addItem(item);
   }
   const int current_row = count() - 1;
   const int child_depth = static_cast<int>(chain_names.size());
-  const QString prefix = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
-  for (const QString& name : contents.folders) {
-    auto* item = new QListWidgetItem(closed_icon, name);
-    item->setData(kPathRole, prefix + name);
+  const std::string prefix = native.ends_with('/') ? native : native + '/';
+  for (const Entry& entry : contents.folders) {
+    auto* item = new QListWidgetItem(closed_icon, entry.shown);
+    item->setData(kBytesRole, QByteArray::fromStdString(prefix + entry.bytes));
     item->setData(kDepthRole, child_depth);
     addItem(item);
   }
@@ -371,7 +434,7 @@ void DirList::OpenRow(int row) {
   const QListWidgetItem* entry = item(row);
   if (entry == nullptr) return;
   // A folder that cannot be opened leaves the list where it was.
-  if (SetPath(entry->data(kPathRole).toString()) != 0) setCurrentRow(row);
+  if (SetFolder(BytesPath(entry->data(kBytesRole))) != 0) setCurrentRow(row);
 }
 
 void DirList::keyPressEvent(QKeyEvent* event) {
@@ -391,7 +454,7 @@ FileList::FileList(QWidget* parent) : QListWidget(parent) {
   connect(this, &QListWidget::itemSelectionChanged, this, [this] {
     if (!filling_ && !selectedItems().isEmpty()) emit Click();
   });
-  SetPath(QDir::currentPath());
+  SetFolder(CurrentFolder());
 }
 
 void FileList::focusInEvent(QFocusEvent* event) {
@@ -402,11 +465,15 @@ void FileList::focusInEvent(QFocusEvent* event) {
 }
 
 QString FileList::Path() const {
+  return ShownPath(path_);
+}
+
+std::filesystem::path FileList::Folder() const {
   return path_;
 }
 
-void FileList::SetPath(const QString& path) {
-  path_ = AbsoluteClean(path);
+void FileList::SetFolder(const std::filesystem::path& path) {
+  path_ = AbsoluteFolder(path);
   Refresh();
 }
 
@@ -424,19 +491,29 @@ QString FileList::FileName() const {
   return selected.isEmpty() ? QString() : selected.front()->text();
 }
 
+std::filesystem::path FileList::FilePath() const {
+  const QList<QListWidgetItem*> selected = selectedItems();
+  return selected.isEmpty() ? std::filesystem::path()
+                            : path_ / BytesPath(selected.front()->data(kBytesRole));
+}
+
 void FileList::Refresh() {
-  QStringList names;
-  if (!path_.isEmpty()) {
+  std::vector<Entry> entries;
+  if (!path_.empty()) {
     FolderContents contents = ReadFolder(path_, false, true);
     const NameFilter filter(pattern_);
-    for (QString& name : contents.files)
-      if (filter.Matches(name)) names.push_back(std::move(name));
-    std::sort(names.begin(), names.end(), NameLess);
+    for (Entry& entry : contents.files)
+      if (filter.Matches(entry.shown)) entries.push_back(std::move(entry));
+    std::sort(entries.begin(), entries.end(), EntryLess);
   }
   filling_ = true;
   setUpdatesEnabled(false);
   clear();
-  addItems(names);
+  for (const Entry& entry : entries) {
+    auto* item = new QListWidgetItem(entry.shown);
+    item->setData(kBytesRole, QByteArray::fromStdString(entry.bytes));
+    addItem(item);
+  }
   setCurrentRow(-1);
   setUpdatesEnabled(true);
   filling_ = false;

@@ -5,7 +5,11 @@
 #include <QListWidget>
 #include <QString>
 #include <QStringList>
+#include <filesystem>
 #include <memory>
+#include <string>
+
+class QUrl;
 
 namespace platform {
 
@@ -15,6 +19,20 @@ inline constexpr int kErrDeviceUnavailable = 68;
 inline constexpr int kErrPathAccess = 75;
 // Error number of a directory change to a path that is no folder.
 inline constexpr int kErrPathNotFound = 76;
+
+// Entries keep the names exactly as the file system gave them, as bytes, in
+// this item role (a QByteArray: the folder's whole path in the directory list,
+// the file's name in the file list); their text is the readable name.
+inline constexpr int kBytesRole = Qt::UserRole;
+
+// The bytes of a path given as Qt text (Qt's own file name encoding).
+std::filesystem::path FsPath(const QString& text);
+// The bytes of a local file URL, such as a dropped file's: percent-encoded
+// bytes that are not UTF-8 are kept as they are.
+std::filesystem::path FsPathFromUrl(const QUrl& url);
+// A path as shown: UTF-8 names as they are, Shift-JIS names decoded, other
+// bytes written as \xHH.
+QString ShownPath(const std::filesystem::path& path);
 
 // Mount points of the volumes that hold real files in a mount table in the
 // format of /proc/self/mounts, in table order without duplicates; pseudo file
@@ -35,7 +53,7 @@ class VolumeSource {
   // Whether the volume at `mount_point` is ready and readable.
   virtual bool IsAvailable(const QString& mount_point) const;
   // Whether the folder `path` can be entered and listed.
-  virtual bool CanOpen(const QString& path) const;
+  virtual bool CanOpen(const std::filesystem::path& path) const;
 };
 
 // Drive list: one entry per volume, shown by its mount point.
@@ -75,13 +93,16 @@ class DirList : public QListWidget {
  public:
   explicit DirList(std::shared_ptr<const VolumeSource> volumes = nullptr,
                    QWidget* parent = nullptr);
+  // The current folder as shown, and as the file system names it.
   QString Path() const;
+  std::filesystem::path Folder() const;
   // Moves to `path` (a volume's mount point moves to that volume's root); 0 on
   // success, kErrDeviceUnavailable for a volume that is not available,
   // kErrPathNotFound for a path that is no folder, kErrPathAccess for a folder
   // that cannot be read. On failure the path stays. Raises Change whenever the
   // path changes; setting the path it already has only lists it again.
-  int SetPath(const QString& path);
+  int SetFolder(const std::filesystem::path& path);
+  int SetPath(const QString& path) { return SetFolder(FsPath(path)); }
   const VolumeSource& Volumes() const;
 
  signals:
@@ -95,26 +116,33 @@ class DirList : public QListWidget {
   void OpenRow(int row);
   // Lists the chain down to `path` and its subfolders; false if `path` cannot
   // be listed.
-  bool Fill(const QString& path, const QString& volume_root);
+  bool Fill(const std::filesystem::path& path, const std::string& volume_root);
 
   std::shared_ptr<const VolumeSource> volumes_;
-  QString path_;
+  std::filesystem::path path_;
 };
 
 // File list: the regular files of its path whose names match the pattern
 // ("*.pdt" unless set; several patterns separated by ';'), without regard to
-// letter case, sorted by name; hidden (dot) files are left out. Starts in the
-// process's current directory with nothing selected.
+// letter case, sorted by name; hidden (dot) files are left out. Matching and
+// sorting use the shown names. Starts in the process's current directory with
+// nothing selected.
 class FileList : public QListWidget {
   Q_OBJECT
  public:
   explicit FileList(QWidget* parent = nullptr);
+  // The folder as shown, and as the file system names it.
   QString Path() const;
-  void SetPath(const QString& path);
+  std::filesystem::path Folder() const;
+  void SetFolder(const std::filesystem::path& path);
+  void SetPath(const QString& path) { SetFolder(FsPath(path)); }
   QString Pattern() const;
   void SetPattern(const QString& pattern);
-  // The selected file's name, empty when none is selected.
+  // The selected file's shown name, empty when none is selected.
   QString FileName() const;
+  // The selected file's path as the file system names it, empty when none is
+  // selected.
+  std::filesystem::path FilePath() const;
   // Reads the folder again, with nothing selected.
   void Refresh();
 
@@ -126,7 +154,7 @@ class FileList : public QListWidget {
   void focusInEvent(QFocusEvent* event) override;
 
  private:
-  QString path_;
+  std::filesystem::path path_;
   QString pattern_ = QStringLiteral("*.pdt");
   bool filling_ = false;
 };

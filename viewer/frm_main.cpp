@@ -1,7 +1,6 @@
 #include "viewer/frm_main.h"
 
 #include <QAction>
-#include <QDir>
 #include <QFile>
 #include <QFont>
 #include <filesystem>
@@ -92,10 +91,11 @@ frm_main::frm_main(Services services, QWidget* parent)
   });
 
   // The lists start at the process's current directory, nothing selected.
-  const QString start = QDir::currentPath();
-  Drv->SetDriveFromPath(start);
-  Fol->SetPath(start);
-  if (File->Path() != Fol->Path()) Fol_Change();
+  std::error_code ec;
+  const std::filesystem::path start = std::filesystem::current_path(ec);
+  Drv->SetDriveFromPath(platform::ShownPath(start));
+  Fol->SetFolder(start);
+  if (File->Folder() != Fol->Folder()) Fol_Change();
 }
 
 frm_main::~frm_main() = default;
@@ -159,9 +159,10 @@ void frm_main::SelectFile() {
     btnSave->setEnabled(false);
     return;
   }
-  // Clears the held picture first; a file that cannot be opened or read fails
-  // here like a broken one, and leaves nothing held.
-  if (picture::LoadPicture(ToPath(full), picture_) == mdl_pdt::PdtStatus::Ok) {
+  // Clears the held picture first. The file is opened by the name the file
+  // system gave it; `name` is how it is shown. A file that cannot be opened or
+  // read fails here like a broken one, and leaves nothing held.
+  if (picture::LoadPicture(File->FilePath(), picture_) == mdl_pdt::PdtStatus::Ok) {
     DrawPicture();
     txt->setText(QString::fromStdString(picture::ProposedName(name.toStdString())));
     Pic->SetToolTipText(name);
@@ -209,7 +210,7 @@ void frm_main::btnClose_Click() {
 }
 
 void frm_main::Fol_Change() {
-  File->SetPath(Fol->Path());
+  File->SetFolder(Fol->Folder());
 }
 
 void frm_main::Drv_Change() {

@@ -36,8 +36,8 @@ class FakeVolumes : public platform::VolumeSource {
   bool IsAvailable(const QString& mount_point) const override {
     return !unavailable.contains(mount_point) && VolumeSource::IsAvailable(mount_point);
   }
-  bool CanOpen(const QString& path) const override {
-    return !locked.contains(path) && VolumeSource::CanOpen(path);
+  bool CanOpen(const std::filesystem::path& path) const override {
+    return !locked.contains(QFile::decodeName(path.c_str())) && VolumeSource::CanOpen(path);
   }
 };
 
@@ -135,10 +135,10 @@ TEST(RealVolumes, OpenOnlyExistingFolders) {
   ASSERT_TRUE(temp.isValid());
   Touch(temp.path() + "/plain.pdt");
   const platform::VolumeSource volumes;
-  EXPECT_TRUE(volumes.CanOpen(temp.path()));
+  EXPECT_TRUE(volumes.CanOpen(platform::FsPath(temp.path())));
   EXPECT_TRUE(volumes.IsAvailable("/"));
-  EXPECT_FALSE(volumes.CanOpen(temp.path() + "/plain.pdt"));
-  EXPECT_FALSE(volumes.CanOpen(temp.path() + "/missing"));
+  EXPECT_FALSE(volumes.CanOpen(platform::FsPath(temp.path() + "/plain.pdt")));
+  EXPECT_FALSE(volumes.CanOpen(platform::FsPath(temp.path() + "/missing")));
   EXPECT_FALSE(volumes.IsAvailable(temp.path() + "/missing"));
 }
 

@@ -88,6 +88,8 @@ done
 # picture's quadrants stretched to 160 x 120 each.
 first=(42:32:E02020 282:32:20C040 42:212:2040E0 282:212:F0D020 150:110:E02020 174:134:F0D020)
 second=(42:32:F0D020 282:32:2040E0 42:212:20C040 282:212:E02020)
+# The third file is named with the Shift-JIS bytes of 背景.PDT; it sorts last.
+third=(42:32:2040E0 282:32:E02020 42:212:F0D020 282:212:20C040)
 
 # Waits until the screen shows the expected pixels (painting follows the key
 # press asynchronously).
@@ -111,8 +113,10 @@ expect_picture() {
 xdotool mousemove --window "$wid" 243 430 click 1
 xdotool key Down
 expect_picture "Down selects A.PDT and shows it" "${first[@]}"
+xdotool key Down
+expect_picture "Down selects b.pdt and shows it" "${second[@]}"
 xdotool key End
-expect_picture "End selects b.pdt and shows it" "${second[@]}"
+expect_picture "End selects the Shift-JIS named 背景.PDT and shows it" "${third[@]}"
 xdotool key Home
 expect_picture "Home returns to A.PDT" "${first[@]}"
 cp "$work/screen.xwd" "$out_dir/smoke_screen.xwd"

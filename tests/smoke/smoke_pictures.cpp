@@ -1,5 +1,6 @@
-// Writes the pictures the desktop smoke test opens: two PDT files made of four
-// solid quadrants of known colours, and a file the file list must not show.
+// Writes the pictures the desktop smoke test opens: three PDT files made of
+// four solid quadrants of known colours, one of them named with the Shift-JIS
+// bytes of "背景.PDT", and a file the file list must not show.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -42,7 +43,10 @@ int main(int argc, char** argv) {
   // The colours must match those the smoke script looks for on the screen.
   const std::uint32_t first[4] = {0xE02020, 0x20C040, 0x2040E0, 0xF0D020};
   const std::uint32_t second[4] = {0xF0D020, 0x2040E0, 0x20C040, 0xE02020};
-  if (!Write(dir / "A.PDT", 64, 48, first) || !Write(dir / "b.pdt", 40, 30, second)) return 1;
+  const std::uint32_t third[4] = {0x2040E0, 0xE02020, 0xF0D020, 0x20C040};
+  if (!Write(dir / "A.PDT", 64, 48, first) || !Write(dir / "b.pdt", 40, 30, second) ||
+      !Write(dir / "\x94\x77\x8C\x69.PDT", 50, 36, third))
+    return 1;
   std::FILE* other = std::fopen((dir / "readme.txt").c_str(), "w");
   if (other == nullptr) return 1;
   std::fclose(other);

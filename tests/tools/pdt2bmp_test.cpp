@@ -489,3 +489,40 @@ TEST_F(Pdt2Bmp, ParallelRunMatchesSingleThreadedRun) {
 }
 
 }  // namespace
+
+// --- names from Japanese archives -------------------------------------------
+
+// "背景" and "データ" as Shift-JIS bytes, which are not UTF-8.
+const std::string kSjisScene = "\x94\x77\x8C\x69";
+const std::string kSjisFolder = "\x83\x66\x81\x5B\x83\x5E";
+
+TEST_F(Pdt2Bmp, ShiftJisNamesKeepTheirBytesOrBecomeUtf8AndAreShownReadably) {
+  const TestPicture scene = AddPdt("in/" + kSjisScene + ".PDT", 6, 4, 5);
+  const TestPicture nested = AddPdt("in/" + kSjisFolder + "/" + kSjisScene + ".pdt", 3, 3, 6);
+  WriteBytes(work_ / ("in/" + kSjisFolder + "/\x89\xF3.PDT"), {'n', 'o', 't'});  // "壊"
+  WriteBytes(work_ / "in/\xFF\xFE.pdt", {'n', 'o', 't'});  // neither UTF-8 nor Shift-JIS
+
+  // Without the option the outputs keep the inputs' bytes.
+  const RunResult kept = Run({"-q", "-r", "-o", "kept", "in"});
+  EXPECT_EQ(kept.status, 1);
+  EXPECT_EQ(ReadBytes(work_ / "kept" / (kSjisScene + ".bmp")), Expected(scene));
+  EXPECT_EQ(ReadBytes(work_ / "kept" / kSjisFolder / (kSjisScene + ".bmp")), Expected(nested));
+  // Either way a failure names its file readably.
+  const auto failures = ::testing::UnorderedElementsAre(
+      "pdt2bmp: in/データ/壊.PDT: header too short (a PDT file starts with 32 header bytes)",
+      "pdt2bmp: in/\\xFF\\xFE.pdt: header too short (a PDT file starts with 32 header bytes)");
+  EXPECT_THAT(Lines(kept.err), failures);
+
+  // With it, Shift-JIS names of files and of folders below -o DIR become UTF-8.
+  const RunResult converted = Run({"-q", "-r", "--sjis-names", "-o", "utf8", "in"});
+  EXPECT_EQ(converted.status, 1);
+  EXPECT_THAT(ListFiles(work_ / "utf8"), ElementsAre("データ/背景.bmp", "背景.bmp"));
+  EXPECT_EQ(ReadBytes(work_ / "utf8/背景.bmp"), Expected(scene));
+  EXPECT_EQ(ReadBytes(work_ / "utf8/データ/背景.bmp"), Expected(nested));
+  EXPECT_THAT(Lines(converted.err), failures);
+
+  // A single file is converted beside itself under the UTF-8 name.
+  const RunResult single = Run({"--sjis-names", "in/" + kSjisScene + ".PDT"});
+  EXPECT_EQ(single.status, 0) << single.err;
+  EXPECT_EQ(ReadBytes(work_ / "in/背景.bmp"), Expected(scene));
+}

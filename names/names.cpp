@@ -1,0 +1,134 @@
+#include "names/names.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <vector>
+
+namespace names {
+namespace {
+
+// Length of the well-formed UTF-8 sequence that starts at `at`, or 0 when the
+// bytes there are not one.
+std::size_t SequenceLength(std::string_view s, std::size_t at) {
+  const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(s[at + k]); };
+  const std::size_t left = s.size() - at;
+  const std::uint8_t lead = byte(0);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  std::uint8_t low = 0x80;   // range of the second byte, which rules out
+  std::uint8_t high = 0xBF;  // overlong forms, surrogates and values above U+10FFFF
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (left < length) return 0;
+  if (byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t k = 2; k < length; ++k) {
+    if (byte(k) < 0x80 || byte(k) > 0xBF) return 0;
+  }
+  return length;
+}
+
+// Closes an iconv descriptor when it goes out of scope.
+class Converter {
+ public:
+  Converter() : cd_(iconv_open("UTF-8", "CP932")) {}
+  ~Converter() {
+    if (ok()) iconv_close(cd_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t get() const { return cd_; }
+
+ private:
+  iconv_t cd_;
+};
+
+}  // namespace
+
+bool IsUtf8(std::string_view bytes) {
+  for (std::size_t at = 0; at < bytes.size();) {
+    const std::size_t length = SequenceLength(bytes, at);
+    if (length == 0) return false;
+    at += length;
+  }
+  return true;
+}
+
+std::optional<std::string> DecodeShiftJis(std::string_view bytes) {
+  // A descriptor of one's own: a name may be decoded on several threads at once.
+  const Converter converter;
+  if (!converter.ok()) return std::nullopt;
+  // Each byte becomes at most three bytes of UTF-8.
+  std::vector<char> in(bytes.begin(), bytes.end());
+  std::string out(bytes.size() * 3 + 4, '\0');
+  char* in_next = in.data();
+  std::size_t in_left = in.size();
+  char* out_next = out.data();
+  std::size_t out_left = out.size();
+  // Invalid bytes (EILSEQ) and a lead byte cut off at the end (EINVAL) both fail.
+  if (iconv(converter.get(), &in_next, &in_left, &out_next, &out_left) ==
+      static_cast<std::size_t>(-1)) {
+    return std::nullopt;
+  }
+  if (in_left != 0) return std::nullopt;
+  out.resize(out.size() - out_left);
+  return out;
+}
+
+std::string ReadableName(std::string_view bytes) {
+  if (IsUtf8(bytes)) return std::string(bytes);
+  if (std::optional<std::string> decoded = DecodeShiftJis(bytes)) return std::move(*decoded);
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size() * 4);
+  for (std::size_t at = 0; at < bytes.size();) {
+    const std::size_t length = SequenceLength(bytes, at);
+    if (length > 0) {
+      out.append(bytes.substr(at, length));
+      at += length;
+    } else {
+      const auto byte = static_cast<std::uint8_t>(bytes[at++]);
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0x0F];
+    }
+  }
+  return out;
+}
+
+std::string ReadablePath(const std::filesystem::path& path) {
+  const std::string& native = path.native();
+  if (IsUtf8(native)) return native;
+  std::string out;
+  out.reserve(native.size() * 2);
+  for (std::size_t at = 0; at <= native.size();) {
+    std::size_t slash = native.find('/', at);
+    if (slash == std::string::npos) slash = native.size();
+    out += ReadableName(std::string_view(native).substr(at, slash - at));
+    if (slash < native.size()) out += '/';
+    at = slash + 1;
+  }
+  return out;
+}
+
+std::string Utf8NameIfShiftJis(std::string_view bytes) {
+  if (!IsUtf8(bytes)) {
+    if (std::optional<std::string> decoded = DecodeShiftJis(bytes)) return std::move(*decoded);
+  }
+  return std::string(bytes);
+}
+
+}  // namespace names

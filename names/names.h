@@ -1,0 +1,34 @@
+// Readable text for file names that the file system gives as bytes. Names
+// from old Japanese archives are often Shift-JIS bytes that are not UTF-8;
+// the name itself is always kept as bytes, only its display is decoded.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace names {
+
+// Whether `bytes` is well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF).
+bool IsUtf8(std::string_view bytes);
+
+// `bytes` decoded as Shift-JIS (code page 932) into UTF-8, or nothing when
+// some byte sequence is not valid there.
+std::optional<std::string> DecodeShiftJis(std::string_view bytes);
+
+// One name shown as UTF-8 text: the name itself when it is valid UTF-8, else
+// its Shift-JIS decoding, else its valid UTF-8 parts with every other byte
+// written as \xHH, so that no two undecodable names look alike.
+std::string ReadableName(std::string_view bytes);
+
+// A path shown as UTF-8 text, each component by ReadableName, so that one
+// Shift-JIS folder does not change how the others are shown.
+std::string ReadablePath(const std::filesystem::path& path);
+
+// The name for an output file derived from `bytes`: its Shift-JIS decoding
+// when the name is not UTF-8 but decodes as Shift-JIS, else `bytes` unchanged.
+std::string Utf8NameIfShiftJis(std::string_view bytes);
+
+}  // namespace names
