@@ -6,14 +6,18 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QFocusEvent>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSet>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -184,6 +188,24 @@ class IndentDelegate : public QStyledItemDelegate {
  private:
   static int Indent(const QModelIndex& index) { return index.data(kDepthRole).toInt() * 8; }
 };
+
+// Rows as high as the font's full line plus a pixel above and below, so that
+// descenders and underscores are not cut off by the next row.
+class RowHeightDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    const QFontMetrics& metrics = option.fontMetrics;
+    size.setHeight(std::max(size.height(), metrics.ascent() + metrics.descent() + 3));
+    return size;
+  }
+};
+
+// Changes in the shown folder often come in bursts (a copy, an unpacked
+// archive); the list is read again once per burst.
+constexpr int kRereadDelayMs = 100;
 
 std::shared_ptr<const VolumeSource> OrDefault(std::shared_ptr<const VolumeSource> volumes) {
   return volumes ? std::move(volumes) : std::make_shared<VolumeSource>();
@@ -385,13 +407,75 @@ void DirList::keyPressEvent(QKeyEvent* event) {
 
 // --- FileList ---------------------------------------------------------------
 
-FileList::FileList(QWidget* parent) : QListWidget(parent) {
+FileList::FileList(QWidget* parent)
+    : QListWidget(parent), watcher_(new QFileSystemWatcher(this)), reread_timer_(new QTimer(this)) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   setUniformItemSizes(true);
+  FitRowsToFont();
   connect(this, &QListWidget::itemSelectionChanged, this, [this] {
     if (!filling_ && !selectedItems().isEmpty()) emit Click();
   });
+  connect(this, &QAbstractItemView::clicked, this, &FileList::Reclicked);
+  reread_timer_->setSingleShot(true);
+  reread_timer_->setInterval(kRereadDelayMs);
+  connect(reread_timer_, &QTimer::timeout, this, &FileList::Reread);
+  connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this] {
+    if (!reread_timer_->isActive()) reread_timer_->start();
+  });
   SetPath(QDir::currentPath());
+}
+
+void FileList::FitRowsToFont() {
+  setItemDelegate(new RowHeightDelegate(this));
+}
+
+void FileList::Watch() {
+  const QStringList watched = watcher_->directories();
+  if (watched.size() == 1 && watched.front() == path_) return;
+  if (!watched.isEmpty()) watcher_->removePaths(watched);
+  reread_timer_->stop();
+  if (!path_.isEmpty()) watcher_->addPath(path_);
+}
+
+void FileList::Reread() {
+  const QString kept = FileName();
+  const int scrolled = verticalScrollBar()->value();
+  Refresh();
+  if (!kept.isEmpty()) {
+    const QList<QListWidgetItem*> found =
+        findItems(kept, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (!found.isEmpty()) {
+      filling_ = true;
+      setCurrentItem(found.front());
+      filling_ = false;
+    }
+  }
+  verticalScrollBar()->setValue(scrolled);
+  // A folder that was removed and made again is watched anew.
+  if (watcher_->directories().isEmpty() && QFileInfo(path_).isDir()) watcher_->addPath(path_);
+}
+
+bool FileList::SelectName(const QString& name) {
+  const QList<QListWidgetItem*> found = findItems(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
+  if (found.isEmpty()) return false;
+  clearSelection();
+  setCurrentItem(found.front());
+  scrollToItem(found.front());
+  return true;
+}
+
+void FileList::mousePressEvent(QMouseEvent* event) {
+  const QModelIndex at = indexAt(event->position().toPoint());
+  const bool again = event->button() == Qt::LeftButton && event->modifiers() == Qt::NoModifier &&
+                     at.isValid() && selectionModel()->isSelected(at);
+  reclick_row_ = again ? at.row() : -1;
+  QListWidget::mousePressEvent(event);
+}
+
+void FileList::Reclicked(const QModelIndex& index) {
+  const bool again = index.row() == reclick_row_ && selectionModel()->isSelected(index);
+  reclick_row_ = -1;
+  if (again) emit Click();
 }
 
 void FileList::focusInEvent(QFocusEvent* event) {
@@ -407,6 +491,7 @@ QString FileList::Path() const {
 
 void FileList::SetPath(const QString& path) {
   path_ = AbsoluteClean(path);
+  Watch();
   Refresh();
 }
 

@@ -3,9 +3,13 @@
 
 #include <QComboBox>
 #include <QListWidget>
+#include <QModelIndex>
 #include <QString>
 #include <QStringList>
 #include <memory>
+
+class QFileSystemWatcher;
+class QTimer;
 
 namespace platform {
 
@@ -104,7 +108,8 @@ class DirList : public QListWidget {
 // File list: the regular files of its path whose names match the pattern
 // ("*.pdt" unless set; several patterns separated by ';'), without regard to
 // letter case, sorted by name; hidden (dot) files are left out. Starts in the
-// process's current directory with nothing selected.
+// process's current directory with nothing selected. Follows files being
+// added, removed or renamed in its folder, keeping the selected name.
 class FileList : public QListWidget {
   Q_OBJECT
  public:
@@ -117,18 +122,36 @@ class FileList : public QListWidget {
   QString FileName() const;
   // Reads the folder again, with nothing selected.
   void Refresh();
+  // Selects the entry `name` as a user would, raising Click; false when no
+  // entry has that name.
+  bool SelectName(const QString& name);
 
  signals:
-  // An entry was selected, by mouse or keyboard.
+  // An entry was selected, by mouse or keyboard, or the selected entry was
+  // clicked again.
   void Click();
 
  protected:
   void focusInEvent(QFocusEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
 
  private:
+  // Gives the rows room for the font's descent, so underscores show.
+  void FitRowsToFont();
+  // Watches the shown folder, and only that one.
+  void Watch();
+  // Reads the folder again after a change on disk, keeping the selected name
+  // selected without raising Click.
+  void Reread();
+  // Raises Click for a click on the entry that was already selected.
+  void Reclicked(const QModelIndex& index);
+
   QString path_;
   QString pattern_ = QStringLiteral("*.pdt");
   bool filling_ = false;
+  QFileSystemWatcher* watcher_ = nullptr;
+  QTimer* reread_timer_ = nullptr;
+  int reclick_row_ = -1;
 };
 
 }  // namespace platform

@@ -1,9 +1,18 @@
 #include "viewer/frm_main.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QAction>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QFont>
+#include <QMimeData>
+#include <QUrl>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -29,6 +38,22 @@ const QString kMsgSaveFailed = QStringLiteral("ファイルを保存出来ませ
 
 std::filesystem::path ToPath(const QString& name) {
   return std::filesystem::path(QFile::encodeName(name).toStdString());
+}
+
+bool HasPdtSuffix(const QString& name) {
+  return name.right(3).compare(QLatin1String("pdt"), Qt::CaseInsensitive) == 0;
+}
+
+QString ErrnoText(int error) {
+  return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Why the file `path` cannot be read, or an empty string when it can.
+QString UnreadableReason(const QString& path) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return ErrnoText(errno);
+  ::close(fd);
+  return {};
 }
 
 }  // namespace
@@ -90,6 +115,11 @@ frm_main::frm_main(Services services, QWidget* parent)
     Pic_MouseUp(static_cast<short>(button), static_cast<short>(shift), static_cast<float>(x),
                 static_cast<float>(y));
   });
+
+  // Files and folders dropped anywhere on the window open as on the command
+  // line; the text box would otherwise take them as text.
+  setAcceptDrops(true);
+  txt->installEventFilter(this);
 
   // The lists start at the process's current directory, nothing selected.
   const QString start = QDir::currentPath();
@@ -228,4 +258,83 @@ void frm_main::Drv_Change() {
   if (Fol->SetPath(Drv->Drive()) == platform::kErrDeviceUnavailable) {
     Drv->SetDriveFromPath(Fol->Path());
   }
+}
+
+// ---- Opening a path from outside ----
+
+QString frm_main::OpenPath(const QString& path) {
+  const QFileInfo info(QDir::current(), path);
+  std::error_code ec;
+  const auto status = std::filesystem::status(ToPath(info.absoluteFilePath()), ec);
+  if (ec) return QString::fromLocal8Bit(ec.message());
+  QString folder;
+  QString name;
+  if (std::filesystem::is_directory(status)) {
+    folder = info.absoluteFilePath();
+  } else if (std::filesystem::is_regular_file(status)) {
+    if (!HasPdtSuffix(info.fileName())) return QStringLiteral("not a PDT file");
+    const QString reason = UnreadableReason(info.absoluteFilePath());
+    if (!reason.isEmpty()) return reason;
+    folder = info.absolutePath();
+    name = info.fileName();
+  } else {
+    return QStringLiteral("neither a folder nor a file");
+  }
+  const int error = Fol->SetPath(folder);
+  if (error == platform::kErrDeviceUnavailable) return ErrnoText(ENODEV);
+  if (error == platform::kErrPathNotFound) return ErrnoText(ENOENT);
+  if (error != 0) return ErrnoText(EACCES);
+  Drv->SetDriveFromPath(Fol->Path());
+  if (File->Path() != Fol->Path()) Fol_Change();
+  if (!name.isEmpty() && !File->SelectName(name))
+    return QStringLiteral("not shown in the file list");
+  return {};
+}
+
+QString frm_main::DropTarget(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls()) return {};
+  QString folder;
+  for (const QUrl& url : data->urls()) {
+    if (!url.isLocalFile()) continue;
+    const QFileInfo info(url.toLocalFile());
+    if (info.isFile() && HasPdtSuffix(info.fileName())) return info.absoluteFilePath();
+    if (info.isDir() && folder.isEmpty()) folder = info.absoluteFilePath();
+  }
+  return folder;
+}
+
+void frm_main::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DropTarget(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void frm_main::dragMoveEvent(QDragMoveEvent* event) {
+  if (!DropTarget(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void frm_main::dropEvent(QDropEvent* event) {
+  const QString target = DropTarget(event->mimeData());
+  if (target.isEmpty()) return;
+  event->acceptProposedAction();
+  OpenPath(target);
+}
+
+bool frm_main::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (watched == txt &&
+      (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop)) {
+    // Files are opened, or refused, as on the rest of the window; only text
+    // is the text box's own.
+    auto* drop = static_cast<QDropEvent*>(event);
+    if (drop->mimeData()->hasUrls()) {
+      const QString target = DropTarget(drop->mimeData());
+      if (target.isEmpty()) {
+        drop->ignore();
+      } else {
+        drop->acceptProposedAction();
+        if (type == QEvent::Drop) OpenPath(target);
+      }
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
