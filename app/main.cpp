@@ -35,7 +35,7 @@ int main(int argc, char* argv[]) {
     if (options.help || options.version) return Answer(options);
   }
   // Without a display Qt would abort; say what to do instead.
-  if (!platform::DisplayAvailable()) {
+  if (!platform::DisplayAvailable() && !quillon::ChoosesDisplay(raw)) {
     std::fprintf(stderr,
                  "quillon: no display found (DISPLAY and WAYLAND_DISPLAY are unset); run it "
                  "under a virtual display: xvfb-run -a %s\n",

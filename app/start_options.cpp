@@ -47,6 +47,17 @@ bool WantsHelpOrVersion(const QStringList& args) {
   return false;
 }
 
+bool ChoosesDisplay(const QStringList& args) {
+  for (qsizetype k = 0; k + 1 < args.size(); ++k) {
+    const QString& arg = args[k];
+    if (arg == QLatin1String("--")) return false;
+    for (const char* option : {"-platform", "--platform", "-display", "--display"}) {
+      if (arg == QLatin1String(option) && !args[k + 1].isEmpty()) return true;
+    }
+  }
+  return false;
+}
+
 QString UsageText() {
   return QStringLiteral("usage: quillon [PATH]\n");
 }

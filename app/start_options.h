@@ -32,6 +32,10 @@ StartOptions ParseStartOptions(const QStringList& args);
 // or the version, which need no display.
 bool WantsHelpOrVersion(const QStringList& args);
 
+// Whether `args` (the whole argv after the program's name) name a platform
+// plugin or a display with Qt's -platform or -display option.
+bool ChoosesDisplay(const QStringList& args);
+
 // The usage lines, the help text and the version line, as printed.
 QString UsageText();
 QString HelpText();

@@ -198,7 +198,7 @@ class RowHeightDelegate : public QStyledItemDelegate {
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
     QSize size = QStyledItemDelegate::sizeHint(option, index);
     const QFontMetrics& metrics = option.fontMetrics;
-    size.setHeight(std::max(size.height(), metrics.ascent() + metrics.descent() + 3));
+    size.setHeight(std::max(size.height(), metrics.ascent() + metrics.descent() + 2));
     return size;
   }
 };

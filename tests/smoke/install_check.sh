@@ -56,10 +56,11 @@ printf ' PDT10\0\0%024d' 0 >"$files/shifted"               # signature moved by 
 printf 'not a picture\n' >"$files/title.pdt"                # name alone
 printf 'PDT1 PDT10%024d' 0 >"$files/late"                    # no "PDT10" in the first 8 bytes
 printf 'plain text\n' >"$files/notes.txt"
-filetype() {
-  XDG_DATA_HOME=$prefix/share XDG_DATA_DIRS=/usr/share XDG_CURRENT_DESKTOP= \
-    xdg-mime query filetype "$files/$1" 2>&1
+xdg() {
+  XDG_DATA_HOME=$prefix/share XDG_DATA_DIRS=/usr/share XDG_CONFIG_HOME=$prefix/config \
+    XDG_CURRENT_DESKTOP= xdg-mime query "$@" 2>&1
 }
+filetype() { xdg filetype "$files/$1"; }
 for name in EV001.PDT picture shifted title.pdt; do
   type=$(filetype "$name")
   [[ $type == image/x-pdt* ]] || fail "$name is taken for '$type', not image/x-pdt"
@@ -68,4 +69,7 @@ for name in late notes.txt; do
   type=$(filetype "$name")
   [[ $type != image/x-pdt* ]] || fail "$name is taken for image/x-pdt"
 done
+# A file manager opens such files with the installed entry.
+opener=$(xdg default image/x-pdt)
+[[ $opener == quillon.desktop ]] || fail "PDT files are opened with '$opener', not quillon.desktop"
 echo "ok: quillon, pdt2bmp, the desktop entry, the PDT file type and the metainfo installed"
