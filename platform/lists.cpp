@@ -434,7 +434,7 @@ void FileList::Watch() {
   if (watched.size() == 1 && watched.front() == path_) return;
   if (!watched.isEmpty()) watcher_->removePaths(watched);
   reread_timer_->stop();
-  if (!path_.isEmpty()) watcher_->addPath(path_);
+  if (!path_.isEmpty() && QFileInfo(path_).isDir()) watcher_->addPath(path_);
 }
 
 void FileList::Reread() {

@@ -286,8 +286,11 @@ QString frm_main::OpenPath(const QString& path) {
   if (error != 0) return ErrnoText(EACCES);
   Drv->SetDriveFromPath(Fol->Path());
   if (File->Path() != Fol->Path()) Fol_Change();
-  if (!name.isEmpty() && !File->SelectName(name))
-    return QStringLiteral("not shown in the file list");
+  if (name.isEmpty() || File->SelectName(name)) return {};
+  // Made since the list was last read: read it now rather than wait for the
+  // watcher.
+  File->Refresh();
+  if (!File->SelectName(name)) return QStringLiteral("not shown in the file list (hidden)");
   return {};
 }
 

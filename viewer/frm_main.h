@@ -53,7 +53,8 @@ class frm_main : public QWidget {
   // walked there; a PDT file is then selected and loaded as a click on it
   // would. A relative path is taken from the current directory. Returns an
   // empty string on success, otherwise why the path cannot be opened; the
-  // lists then stay where they were.
+  // lists then stay where they were, unless the file is one the file list
+  // does not show (a hidden file).
   QString OpenPath(const QString& path);
   // What a drop of `data` opens: its first PDT file, or else its first folder;
   // empty when it holds neither.

@@ -63,6 +63,7 @@ TEST_F(Desktop, DroppingOpensTheFirstPdtFileOrElseAFolderAndIgnoresTheRest) {
   const QString start = w.Fol->Path();
   const QPoint over_picture(100, 100);
   const QPoint over_text_box(80, 416);
+  const QPoint over_file_list(243, 300);
 
   // Nothing usable: no acceptance, nothing moves, the text box keeps its text.
   EXPECT_FALSE(
@@ -88,8 +89,9 @@ TEST_F(Desktop, DroppingOpensTheFirstPdtFileOrElseAFolderAndIgnoresTheRest) {
   EXPECT_EQ(w.Picture().Header.Width, 40);
   EXPECT_EQ(w.txt->text(), QStringLiteral("A.bmp"));
 
-  // A folder moves the lists there; the held picture stays.
-  EXPECT_TRUE(Drop(w, {Url("sub")}, over_picture));
+  // A folder, here dropped on the file list, moves the lists there; the held
+  // picture stays.
+  EXPECT_TRUE(Drop(w, {Url("sub")}, over_file_list));
   EXPECT_EQ(w.Fol->Path(), Native(h_.dir() / "sub"));
   EXPECT_EQ(w.File->count(), 0);
   EXPECT_TRUE(h_.PictureHeld());
