@@ -364,8 +364,8 @@ ParsedArguments ParseArguments(const std::vector<std::string_view>& args) {
   app.add_flag("-h,--help", options.help)->disable_flag_override();
   app.add_flag("--version", options.version)->disable_flag_override();
   app.add_flag("--sjis-names", options.sjis_names)->disable_flag_override();
-  CLI::Option* out_option = app.add_option("-o,--output", out_dir)
-                                ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  CLI::Option* out_option =
+      app.add_option("-o,--output", out_dir)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   CLI::Option* jobs_option =
       app.add_option("-j,--jobs", jobs)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.add_option("operands", operands);

@@ -6,14 +6,18 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QFocusEvent>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSet>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QUrl>
 #include <algorithm>
 #include <filesystem>
@@ -221,6 +225,24 @@ class IndentDelegate : public QStyledItemDelegate {
  private:
   static int Indent(const QModelIndex& index) { return index.data(kDepthRole).toInt() * 8; }
 };
+
+// Rows as high as the font's full line plus a pixel above and below, so that
+// descenders and underscores are not cut off by the next row.
+class RowHeightDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    const QFontMetrics& metrics = option.fontMetrics;
+    size.setHeight(std::max(size.height(), metrics.ascent() + metrics.descent() + 2));
+    return size;
+  }
+};
+
+// Changes in the shown folder often come in bursts (a copy, an unpacked
+// archive); the list is read again once per burst.
+constexpr int kRereadDelayMs = 100;
 
 std::shared_ptr<const VolumeSource> OrDefault(std::shared_ptr<const VolumeSource> volumes) {
   return volumes ? std::move(volumes) : std::make_shared<VolumeSource>();
@@ -448,13 +470,90 @@ void DirList::keyPressEvent(QKeyEvent* event) {
 
 // --- FileList ---------------------------------------------------------------
 
-FileList::FileList(QWidget* parent) : QListWidget(parent) {
+FileList::FileList(QWidget* parent)
+    : QListWidget(parent), watcher_(new QFileSystemWatcher(this)), reread_timer_(new QTimer(this)) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   setUniformItemSizes(true);
+  FitRowsToFont();
   connect(this, &QListWidget::itemSelectionChanged, this, [this] {
     if (!filling_ && !selectedItems().isEmpty()) emit Click();
   });
+  connect(this, &QAbstractItemView::clicked, this, &FileList::Reclicked);
+  reread_timer_->setSingleShot(true);
+  reread_timer_->setInterval(kRereadDelayMs);
+  connect(reread_timer_, &QTimer::timeout, this, &FileList::Reread);
+  connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this] {
+    if (!reread_timer_->isActive()) reread_timer_->start();
+  });
   SetFolder(CurrentFolder());
+}
+
+void FileList::FitRowsToFont() {
+  setItemDelegate(new RowHeightDelegate(this));
+}
+
+// The folder as the watcher takes it, or an empty string for a folder whose
+// name does not survive the trip through Qt's text (such a folder is shown and
+// browsed, but not watched).
+static QString WatchablePath(const std::filesystem::path& folder) {
+  const QString text = QFile::decodeName(QByteArray::fromStdString(folder.native()));
+  return QFile::encodeName(text).toStdString() == folder.native() ? text : QString();
+}
+
+void FileList::Watch() {
+  const QString folder = WatchablePath(path_);
+  const QStringList watched = watcher_->directories();
+  if (watched.size() == 1 && watched.front() == folder) return;
+  if (!watched.isEmpty()) watcher_->removePaths(watched);
+  reread_timer_->stop();
+  std::error_code ec;
+  if (!folder.isEmpty() && std::filesystem::is_directory(path_, ec)) watcher_->addPath(folder);
+}
+
+void FileList::Reread() {
+  const std::filesystem::path kept = FilePath().filename();
+  const int scrolled = verticalScrollBar()->value();
+  Refresh();
+  if (QListWidgetItem* found = FindName(kept)) {
+    filling_ = true;
+    setCurrentItem(found);
+    filling_ = false;
+  }
+  verticalScrollBar()->setValue(scrolled);
+  // A folder that was removed and made again is watched anew.
+  if (watcher_->directories().isEmpty()) Watch();
+}
+
+QListWidgetItem* FileList::FindName(const std::filesystem::path& name) const {
+  if (name.empty()) return nullptr;
+  const QByteArray bytes = QByteArray::fromStdString(name.native());
+  for (int row = 0; row < count(); ++row) {
+    if (item(row)->data(kBytesRole).toByteArray() == bytes) return item(row);
+  }
+  return nullptr;
+}
+
+bool FileList::SelectName(const std::filesystem::path& name) {
+  QListWidgetItem* found = FindName(name);
+  if (found == nullptr) return false;
+  clearSelection();
+  setCurrentItem(found);
+  scrollToItem(found);
+  return true;
+}
+
+void FileList::mousePressEvent(QMouseEvent* event) {
+  const QModelIndex at = indexAt(event->position().toPoint());
+  const bool again = event->button() == Qt::LeftButton && event->modifiers() == Qt::NoModifier &&
+                     at.isValid() && selectionModel()->isSelected(at);
+  reclick_row_ = again ? at.row() : -1;
+  QListWidget::mousePressEvent(event);
+}
+
+void FileList::Reclicked(const QModelIndex& index) {
+  const bool again = index.row() == reclick_row_ && selectionModel()->isSelected(index);
+  reclick_row_ = -1;
+  if (again) emit Click();
 }
 
 void FileList::focusInEvent(QFocusEvent* event) {
@@ -474,6 +573,7 @@ std::filesystem::path FileList::Folder() const {
 
 void FileList::SetFolder(const std::filesystem::path& path) {
   path_ = AbsoluteFolder(path);
+  Watch();
   Refresh();
 }
 

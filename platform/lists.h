@@ -3,6 +3,7 @@
 
 #include <QComboBox>
 #include <QListWidget>
+#include <QModelIndex>
 #include <QString>
 #include <QStringList>
 #include <filesystem>
@@ -10,6 +11,9 @@
 #include <string>
 
 class QUrl;
+
+class QFileSystemWatcher;
+class QTimer;
 
 namespace platform {
 
@@ -126,7 +130,8 @@ class DirList : public QListWidget {
 // ("*.pdt" unless set; several patterns separated by ';'), without regard to
 // letter case, sorted by name; hidden (dot) files are left out. Matching and
 // sorting use the shown names. Starts in the process's current directory with
-// nothing selected.
+// nothing selected. Follows files being added, removed or renamed in its
+// folder, keeping the selected name.
 class FileList : public QListWidget {
   Q_OBJECT
  public:
@@ -145,18 +150,38 @@ class FileList : public QListWidget {
   std::filesystem::path FilePath() const;
   // Reads the folder again, with nothing selected.
   void Refresh();
+  // Selects the entry whose file system name is `name` as a user would,
+  // raising Click; false when no entry has that name.
+  bool SelectName(const std::filesystem::path& name);
 
  signals:
-  // An entry was selected, by mouse or keyboard.
+  // An entry was selected, by mouse or keyboard, or the selected entry was
+  // clicked again.
   void Click();
 
  protected:
   void focusInEvent(QFocusEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
 
  private:
+  // Gives the rows room for the font's descent, so underscores show.
+  void FitRowsToFont();
+  // Watches the shown folder, and only that one.
+  void Watch();
+  // Reads the folder again after a change on disk, keeping the selected name
+  // selected without raising Click.
+  void Reread();
+  // The entry whose file system name is `name`, or null.
+  QListWidgetItem* FindName(const std::filesystem::path& name) const;
+  // Raises Click for a click on the entry that was already selected.
+  void Reclicked(const QModelIndex& index);
+
   std::filesystem::path path_;
   QString pattern_ = QStringLiteral("*.pdt");
   bool filling_ = false;
+  QFileSystemWatcher* watcher_ = nullptr;
+  QTimer* reread_timer_ = nullptr;
+  int reclick_row_ = -1;
 };
 
 }  // namespace platform

@@ -8,12 +8,12 @@ PACKAGES=(
   cmake g++ make pkg-config libcli11-dev
   # tests, benchmarks, fuzzing and sanitizers
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-  # the viewer
-  qt6-base-dev libgl-dev fonts-ipafont-gothic
+  # the viewer, and Qt's own texts (dialog buttons) in the desktop's language
+  qt6-base-dev libgl-dev fonts-ipafont-gothic qt6-translations-l10n
   # running the real program on a virtual display
   xvfb xauth x11-utils x11-apps xdotool
-  # checking the installed desktop entry
-  desktop-file-utils
+  # checking the installed desktop entry, file type and metainfo
+  desktop-file-utils appstream shared-mime-info xdg-utils libfile-mimeinfo-perl
 )
 
 missing=()

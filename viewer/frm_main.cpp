@@ -1,8 +1,16 @@
 #include "viewer/frm_main.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QAction>
+#include <QDropEvent>
 #include <QFile>
 #include <QFont>
+#include <QMimeData>
+#include <QUrl>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -28,6 +36,18 @@ const QString kMsgSaveFailed = QStringLiteral("ファイルを保存出来ませ
 
 std::filesystem::path ToPath(const QString& name) {
   return std::filesystem::path(QFile::encodeName(name).toStdString());
+}
+
+QString ErrnoText(int error) {
+  return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Why the file `path` cannot be read, or an empty string when it can.
+QString UnreadableReason(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return ErrnoText(errno);
+  ::close(fd);
+  return {};
 }
 
 }  // namespace
@@ -89,6 +109,11 @@ frm_main::frm_main(Services services, QWidget* parent)
     Pic_MouseUp(static_cast<short>(button), static_cast<short>(shift), static_cast<float>(x),
                 static_cast<float>(y));
   });
+
+  // Files and folders dropped anywhere on the window open as on the command
+  // line; the text box would otherwise take them as text.
+  setAcceptDrops(true);
+  txt->installEventFilter(this);
 
   // The lists start at the process's current directory, nothing selected.
   std::error_code ec;
@@ -192,7 +217,8 @@ void frm_main::SavePicture() {
   }
   // The new file is written completely before it replaces the old one, so a
   // failure leaves the old file as it was.
-  if (picture::WriteBmp(path, picture_) != bmp::WriteStatus::Ok) MsgBox(kMsgSaveFailed, platform::kCritical);
+  if (picture::WriteBmp(path, picture_) != bmp::WriteStatus::Ok)
+    MsgBox(kMsgSaveFailed, platform::kCritical);
 }
 
 void frm_main::File_Click() {
@@ -219,4 +245,92 @@ void frm_main::Drv_Change() {
   if (Fol->SetPath(Drv->Drive()) == platform::kErrDeviceUnavailable) {
     Drv->SetDriveFromPath(Fol->Path());
   }
+}
+
+// ---- Opening a path from outside ----
+
+QString frm_main::OpenPath(const std::filesystem::path& path) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec).lexically_normal();
+  const auto status = std::filesystem::status(absolute, ec);
+  if (ec) return QString::fromLocal8Bit(ec.message());
+  std::filesystem::path folder;
+  std::filesystem::path name;
+  if (std::filesystem::is_directory(status)) {
+    folder = absolute;
+  } else if (std::filesystem::is_regular_file(status)) {
+    if (!picture::HasPdtSuffix(absolute.filename().native()))
+      return QStringLiteral("not a PDT file");
+    const QString reason = UnreadableReason(absolute);
+    if (!reason.isEmpty()) return reason;
+    folder = absolute.parent_path();
+    name = absolute.filename();
+  } else {
+    return QStringLiteral("neither a folder nor a file");
+  }
+  const int error = Fol->SetFolder(folder);
+  if (error == platform::kErrDeviceUnavailable) return ErrnoText(ENODEV);
+  if (error == platform::kErrPathNotFound) return ErrnoText(ENOENT);
+  if (error != 0) return ErrnoText(EACCES);
+  Drv->SetDriveFromPath(Fol->Path());
+  if (File->Folder() != Fol->Folder()) Fol_Change();
+  if (name.empty() || File->SelectName(name)) return {};
+  // Made since the list was last read: read it now rather than wait for the
+  // watcher.
+  File->Refresh();
+  if (!File->SelectName(name)) return QStringLiteral("not shown in the file list (hidden)");
+  return {};
+}
+
+std::filesystem::path frm_main::DropTarget(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls()) return {};
+  std::filesystem::path folder;
+  for (const QUrl& url : data->urls()) {
+    if (!url.isLocalFile()) continue;
+    const std::filesystem::path path = platform::FsPathFromUrl(url);
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (std::filesystem::is_regular_file(status) &&
+        picture::HasPdtSuffix(path.filename().native())) {
+      return path;
+    }
+    if (std::filesystem::is_directory(status) && folder.empty()) folder = path;
+  }
+  return folder;
+}
+
+void frm_main::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DropTarget(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void frm_main::dragMoveEvent(QDragMoveEvent* event) {
+  if (!DropTarget(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void frm_main::dropEvent(QDropEvent* event) {
+  const std::filesystem::path target = DropTarget(event->mimeData());
+  if (target.empty()) return;
+  event->acceptProposedAction();
+  OpenPath(target);
+}
+
+bool frm_main::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (watched == txt &&
+      (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop)) {
+    // Files are opened, or refused, as on the rest of the window; only text
+    // is the text box's own.
+    auto* drop = static_cast<QDropEvent*>(event);
+    if (drop->mimeData()->hasUrls()) {
+      const std::filesystem::path target = DropTarget(drop->mimeData());
+      if (target.empty()) {
+        drop->ignore();
+      } else {
+        drop->acceptProposedAction();
+        if (type == QEvent::Drop) OpenPath(target);
+      }
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }

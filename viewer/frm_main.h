@@ -4,6 +4,7 @@
 
 #include <QWidget>
 #include <array>
+#include <filesystem>
 #include <memory>
 
 #include "picture/loaded_picture.h"
@@ -14,6 +15,7 @@
 #include "platform/popup_menu.h"
 
 class QAction;
+class QMimeData;
 
 // View modes, numbered like the entries of the view menu.
 inline constexpr int ViewActualSize = 0;
@@ -48,6 +50,17 @@ class frm_main : public QWidget {
   void m_PIC_Click(short index);
   void Pic_MouseUp(short button, short shift, float x, float y);
 
+  // Moves the lists to `path`, a folder or a PDT file, as if the user had
+  // walked there; a PDT file is then selected and loaded as a click on it
+  // would. A relative path is taken from the current directory. Returns an
+  // empty string on success, otherwise why the path cannot be opened; the
+  // lists then stay where they were, unless the file is one the file list
+  // does not show (a hidden file).
+  QString OpenPath(const std::filesystem::path& path);
+  // What a drop of `data` opens: its first PDT file, or else its first folder;
+  // empty when it holds neither.
+  static std::filesystem::path DropTarget(const QMimeData* data);
+
   // The held picture (see picture::IsHeld).
   const picture::LoadedPicture& Picture() const { return picture_; }
 
@@ -62,6 +75,12 @@ class frm_main : public QWidget {
   // The hidden menu "表示(&V)" used as the picture's popup, and its entries.
   platform::PopupMenu* const m_VIEW;
   std::array<QAction*, 2> m_PIC{};
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   int MsgBox(const QString& text, int style);

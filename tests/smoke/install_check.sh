@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix and checks that the viewer, the
-# converter and the viewer's desktop entry land where a desktop finds them.
+# converter, the desktop entry, the PDT file type and the software-centre
+# description land where a desktop finds them, and that a desktop's own tools
+# accept them and recognise PDT files.
 #
 #   install_check.sh BUILD_DIR
 set -uo pipefail
@@ -27,15 +29,47 @@ done
 
 entry=$prefix/share/applications/quillon.desktop
 [[ -f $entry ]] || fail "share/applications/quillon.desktop is not installed"
-for line in '[Desktop Entry]' 'Type=Application' 'Name=Quillon' 'Exec=quillon' \
-  'Terminal=false' 'Categories=Graphics;Viewer;'; do
+for line in '[Desktop Entry]' 'Type=Application' 'Name=Quillon' 'Exec=quillon %f' \
+  'Terminal=false' 'Categories=Graphics;Viewer;' 'MimeType=image/x-pdt;'; do
   grep -qxF "$line" "$entry" || fail "desktop entry lacks the line $line"
 done
 grep -q '^Comment=.' "$entry" || fail "desktop entry has no Comment"
 grep -q '^Comment\[ja\]=.' "$entry" || fail "desktop entry has no Japanese Comment"
-if command -v desktop-file-validate >/dev/null; then
-  desktop-file-validate "$entry" || fail "desktop-file-validate rejects the entry"
-else
-  echo "note: desktop-file-validate is not installed; the entry's syntax was not validated"
-fi
-echo "ok: quillon, pdt2bmp and quillon.desktop installed"
+for tool in desktop-file-validate appstreamcli update-mime-database xdg-mime mimetype; do
+  command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/setup.sh installs it)"
+done
+desktop-file-validate "$entry" || fail "desktop-file-validate rejects the entry"
+
+metainfo=$prefix/share/metainfo/org.quillon.Quillon.metainfo.xml
+[[ -f $metainfo ]] || fail "share/metainfo/org.quillon.Quillon.metainfo.xml is not installed"
+appstreamcli validate --no-net "$metainfo" || fail "appstreamcli rejects the metainfo file"
+
+# The file type, as a desktop sees it once the installed package is compiled
+# into the prefix's MIME database.
+[[ -f $prefix/share/mime/packages/quillon-pdt.xml ]] || fail "share/mime/packages/quillon-pdt.xml is not installed"
+update-mime-database "$prefix/share/mime" >/dev/null 2>&1 || fail "update-mime-database failed"
+files=$prefix/files
+mkdir -p "$files"
+printf 'PDT10\0\0\0%024d' 0 >"$files/EV001.PDT"           # name and signature
+printf 'PDT10\0\0\0%024d' 0 >"$files/picture"             # signature alone
+printf ' PDT10\0\0%024d' 0 >"$files/shifted"               # signature moved by one
+printf 'not a picture\n' >"$files/title.pdt"                # name alone
+printf 'PDT1 PDT10%024d' 0 >"$files/late"                    # no "PDT10" in the first 8 bytes
+printf 'plain text\n' >"$files/notes.txt"
+xdg() {
+  XDG_DATA_HOME=$prefix/share XDG_DATA_DIRS=/usr/share XDG_CONFIG_HOME=$prefix/config \
+    XDG_CURRENT_DESKTOP= xdg-mime query "$@" 2>&1
+}
+filetype() { xdg filetype "$files/$1"; }
+for name in EV001.PDT picture shifted title.pdt; do
+  type=$(filetype "$name")
+  [[ $type == image/x-pdt* ]] || fail "$name is taken for '$type', not image/x-pdt"
+done
+for name in late notes.txt; do
+  type=$(filetype "$name")
+  [[ $type != image/x-pdt* ]] || fail "$name is taken for image/x-pdt"
+done
+# A file manager opens such files with the installed entry.
+opener=$(xdg default image/x-pdt)
+[[ $opener == quillon.desktop ]] || fail "PDT files are opened with '$opener', not quillon.desktop"
+echo "ok: quillon, pdt2bmp, the desktop entry, the PDT file type and the metainfo installed"

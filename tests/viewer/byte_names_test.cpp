@@ -104,6 +104,14 @@ TEST(ByteNames, ShiftJisPicturesAreShownOpenedEnteredAndSavedUnderUtf8Names) {
   w.File->setCurrentRow(0);
   ASSERT_TRUE(h.PictureHeld());
   EXPECT_EQ(w.Picture().Header.Width, 12);
+
+  // Given by its bytes, as on the command line or in a drop, the first picture
+  // opens again and the lists go back to its folder.
+  EXPECT_EQ(w.OpenPath(h.dir().path() / kScene), QString());
+  EXPECT_EQ(w.Fol->Folder(), h.dir().path());
+  EXPECT_EQ(w.File->FilePath(), h.dir().path() / kScene);
+  EXPECT_EQ(w.Picture().Header.Width, 64);
+  EXPECT_EQ(w.txt->text(), "背景.bmp");
 }
 
 TEST(ByteNames, DroppedFileUrlsKeepTheirBytes) {
