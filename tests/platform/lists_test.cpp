@@ -12,6 +12,7 @@
 #include <ostream>
 
 #include "platform/lists.h"
+#include "tests/support/list_rows.h"
 
 // Readable failure messages for Qt strings.
 void PrintTo(const QString& text, std::ostream* out) {
@@ -41,17 +42,8 @@ class FakeVolumes : public platform::VolumeSource {
   }
 };
 
-QStringList Texts(const QListWidget& list) {
-  QStringList out;
-  for (int i = 0; i < list.count(); ++i) out.push_back(list.item(i)->text());
-  return out;
-}
-
-int RowOf(const QListWidget& list, const QString& text) {
-  for (int i = 0; i < list.count(); ++i)
-    if (list.item(i)->text() == text) return i;
-  return -1;
-}
+using testsupport::RowOf;
+using testsupport::Texts;
 
 void Touch(const QString& path) {
   QFile file(path);

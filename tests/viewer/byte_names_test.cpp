@@ -7,6 +7,7 @@
 #include <QUrl>
 #include <cstring>
 
+#include "tests/support/list_rows.h"
 #include "tests/viewer/viewer_test_support.h"
 
 namespace {
@@ -28,17 +29,8 @@ const std::string kScene = "\x94\x77\x8C\x69.PDT";       // "背景.PDT" in Shif
 const std::string kFolder = "\x83\x66\x81\x5B\x83\x5E";  // "データ" in Shift-JIS
 const std::string kOpaque = "\x94\xFF.pdt";              // neither UTF-8 nor Shift-JIS
 
-QStringList Texts(const QListWidget& list) {
-  QStringList out;
-  for (int i = 0; i < list.count(); ++i) out.push_back(list.item(i)->text());
-  return out;
-}
-
-int RowOf(const QListWidget& list, const QString& text) {
-  for (int i = 0; i < list.count(); ++i)
-    if (list.item(i)->text() == text) return i;
-  return -1;
-}
+using testsupport::RowOf;
+using testsupport::Texts;
 
 TEST(ByteNames, ShiftJisPicturesAreShownOpenedEnteredAndSavedUnderUtf8Names) {
   WindowHarness h;
