@@ -10,8 +10,8 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target quillon_bench_core quillon_bench_pdt2bmp viewer_bench lists_bench
 export QT_QPA_PLATFORM=offscreen
 
-echo "== LoadPdt against memcpy, DecodeStream against the pixel-at-a-time decoder"
-bash bench/core/ratios.sh "$build/bench/core/quillon_bench_core" 7
+echo "== LoadPdt against the pixel-at-a-time decoder, the in-memory loader and memcpy"
+bash bench/core/ratios.sh "$build/bench/core/quillon_bench_core" 5
 echo "== pdt2bmp on 40 pictures against cp of the 40 BMP files"
 "$build/bench/tools/quillon_bench_pdt2bmp" 2>/dev/null | tail -n 1
 echo "== SelectFile to the painted picture (x_LoadPdt: ratio to LoadPdt alone)"

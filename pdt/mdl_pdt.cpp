@@ -133,7 +133,7 @@ class Source {
   // them; `at` becomes 0. False on a read error.
   bool Refill(std::size_t& at) {
     const std::size_t kept = bytes_.size() - at;
-    std::memmove(buffer_.data(), bytes_.data() + at, kept);
+    if (kept > 0) std::memmove(buffer_.data(), bytes_.data() + at, kept);
     at = 0;
     const std::size_t want = std::min(remaining_, buffer_.size() - kept);
     std::size_t got = 0;

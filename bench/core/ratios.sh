@@ -15,7 +15,7 @@ reps=${2:-7}
 
 # Repetitions of all benchmarks are interleaved at random, so that a change in
 # the machine's load affects a picture and its baselines alike.
-"$bin" --benchmark_repetitions="$reps" --benchmark_enable_random_interleaving=true \
+"$bin" --benchmark_repetitions="$reps" --benchmark_enable_random_interleaving=true --benchmark_min_time=0.1 \
   --benchmark_report_aggregates_only=true \
   --benchmark_format=csv 2>/dev/null |
   awk -F, '
@@ -52,6 +52,12 @@ reps=${2:-7}
       printf "medians of '"$reps"' repetitions (CPU time)\n"
       printf "%-24s %11s %14s %14s %11s %10s\n", "picture", "Ref/LoadPdt", "LoadPdt/Memory",
              "LoadPdt/memcpy", "Ref/Decode", "LoadPdt_us"
+      # Repetitions come interleaved at random: list the pictures by name.
+      for (a = 2; a <= count; ++a) {
+        v = order[a]
+        for (b = a - 1; b >= 1 && order[b] > v; --b) order[b + 1] = order[b]
+        order[b + 1] = v
+      }
       for (k = 1; k <= count; ++k) line(order[k], order[k])
       for (k = 1; k <= ccount; ++k) line("class " corder[k], "class " corder[k])
       if (ccount > 0) line("shared set", "shared set")
