@@ -28,7 +28,8 @@ bool PlainLoad(std::span<const std::uint8_t> bytes, mdl_pdt::PixelBuffer& pixels
   // Sizes the plain decoder would allocate without a second thought.
   if (mdl_pdt::CheckHeader(header, payload.size()) != mdl_pdt::PdtStatus::Ok) return false;
   std::vector<std::uint32_t> top_first;
-  if (!quillon_bench::ReferenceDecode(payload, header.Width, header.Height, top_first)) return false;
+  if (!quillon_bench::ReferenceDecode(payload, header.Width, header.Height, top_first))
+    return false;
   pixels.assign(top_first.begin(), top_first.end());
   mdl_pdt::FlipRows(pixels, header.Width, header.Height);
   return true;
@@ -46,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   mdl_pdt::PixelBuffer plain;
   const bool plain_ok = PlainLoad(bytes, plain);
-  if (plain_ok != (status == mdl_pdt::PdtStatus::Ok)) Fail("the loader and the plain decoder disagree");
+  if (plain_ok != (status == mdl_pdt::PdtStatus::Ok))
+    Fail("the loader and the plain decoder disagree");
 
   if (status == mdl_pdt::PdtStatus::Ok) {
     const auto w = static_cast<std::uint64_t>(header.Width);
@@ -57,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::uint32_t p : pixels) {
       if ((p >> 24) != 0xFF) Fail("a pixel is not opaque");
     }
-  } else if (status == mdl_pdt::PdtStatus::NotPdt10 || status == mdl_pdt::PdtStatus::HeaderTooShort) {
+  } else if (status == mdl_pdt::PdtStatus::NotPdt10 ||
+             status == mdl_pdt::PdtStatus::HeaderTooShort) {
     if (pixels != sentinel) Fail("a rejected header changed the pixel buffer");
   } else if (!pixels.empty()) {
     Fail("a failed load left pixels behind");
@@ -67,6 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   mdl_pdt::PdtHeader again_header;
   const mdl_pdt::PdtStatus again = mdl_pdt::LoadPdtMemory(bytes, again_header, pixels);
   if (again != status) Fail("a second load of the same bytes gives another status");
-  if (again == mdl_pdt::PdtStatus::Ok && pixels != plain) Fail("a reused buffer gives other pixels");
+  if (again == mdl_pdt::PdtStatus::Ok && pixels != plain)
+    Fail("a reused buffer gives other pixels");
   return 0;
 }

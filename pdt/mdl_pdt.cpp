@@ -62,7 +62,6 @@ void EightLiterals(const std::uint8_t* p, std::uint32_t* to) {
   }
 }
 
-
 // The fields of a copy token: a 16-bit little-endian value whose upper 12
 // bits are the distance − 1 and whose lower 4 bits are the length − 1.
 struct CopyToken {
@@ -504,7 +503,8 @@ PdtStatus LoadPdtFile(const std::filesystem::path& path, PdtHeader& header, Pixe
   std::array<std::uint8_t, kHeaderSize> head{};
   const long long got = ReadUpTo(file.get(), head.data(), head.size());
   if (got < 0) return PdtStatus::CannotRead;
-  const PdtStatus status = ParseHeader(std::span(head.data(), static_cast<std::size_t>(got)), header);
+  const PdtStatus status =
+      ParseHeader(std::span(head.data(), static_cast<std::size_t>(got)), header);
   if (status != PdtStatus::Ok) return status;
 
   // The payload is what the file really holds from offset 32, but never more
@@ -515,13 +515,14 @@ PdtStatus LoadPdtFile(const std::filesystem::path& path, PdtHeader& header, Pixe
     pixels.clear();
     return PdtStatus::CannotRead;
   }
-  const std::size_t available =
-      static_cast<std::size_t>(std::min<std::uintmax_t>(DeclaredPayload(header), file_bytes > kHeaderSize ? file_bytes - kHeaderSize : 0));
+  const std::size_t available = static_cast<std::size_t>(std::min<std::uintmax_t>(
+      DeclaredPayload(header), file_bytes > kHeaderSize ? file_bytes - kHeaderSize : 0));
   Source source(file.get(), available);
   return LoadFrom(source, available, header, pixels);
 }
 
-PdtStatus LoadPdtMemory(std::span<const std::uint8_t> file, PdtHeader& header, PixelBuffer& pixels) {
+PdtStatus LoadPdtMemory(std::span<const std::uint8_t> file, PdtHeader& header,
+                        PixelBuffer& pixels) {
   const PdtStatus status = ParseHeader(file, header);
   if (status != PdtStatus::Ok) return status;
   const std::span<const std::uint8_t> payload =

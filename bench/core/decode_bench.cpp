@@ -41,7 +41,8 @@ struct BenchPicture {
 // is timed.
 void CheckDecoders(const BenchPicture& pic) {
   mdl_pdt::PixelBuffer decoded;
-  if (mdl_pdt::DecodeStream(pic.payload, pic.width, pic.height, decoded) != mdl_pdt::PdtStatus::Ok ||
+  if (mdl_pdt::DecodeStream(pic.payload, pic.width, pic.height, decoded) !=
+          mdl_pdt::PdtStatus::Ok ||
       !std::ranges::equal(decoded, pic.top_first)) {
     Fail("DecodeStream does not reproduce " + pic.name);
   }
@@ -77,9 +78,10 @@ BenchPicture FromFile(const std::filesystem::path& dir, std::string name,
   return pic;
 }
 
-BenchPicture Drawn(const std::filesystem::path& dir, std::string name, const pdtgen::Picture& drawn) {
-  BenchPicture pic = FromFile(dir, std::move(name),
-                              pdtgen::EncodePdt(drawn.pixels, drawn.width, drawn.height));
+BenchPicture Drawn(const std::filesystem::path& dir, std::string name,
+                   const pdtgen::Picture& drawn) {
+  BenchPicture pic =
+      FromFile(dir, std::move(name), pdtgen::EncodePdt(drawn.pixels, drawn.width, drawn.height));
   for (std::size_t k = 0; k < drawn.pixels.size(); ++k) {
     if (pic.top_first[k] != (0xFF000000u | drawn.pixels[k])) {
       Fail("the reference decoder does not reproduce " + pic.name);

@@ -27,8 +27,8 @@ class PdtDifferential : public testing::Test {
   // decoder: the same success, and on success the same pixels.
   void Check(const Bytes& file, const std::string& what) {
     mdl_pdt::PdtHeader header;
-    bool expect_ok = mdl_pdt::ParseHeader(file, header) == mdl_pdt::PdtStatus::Ok &&
-                     header.FileSize > 32;
+    bool expect_ok =
+        mdl_pdt::ParseHeader(file, header) == mdl_pdt::PdtStatus::Ok && header.FileSize > 32;
     std::vector<std::uint32_t> expected;
     if (expect_ok) {
       const std::size_t declared = static_cast<std::size_t>(header.FileSize) - 32;
@@ -42,7 +42,8 @@ class PdtDifferential : public testing::Test {
     const std::uint32_t* before = pixels_.data();
     const bool fits = pixels_.capacity() >= flipped.size();
     const mdl_pdt::PdtStatus memory = mdl_pdt::LoadPdtMemory(file, header, pixels_);
-    ASSERT_EQ(memory == mdl_pdt::PdtStatus::Ok, expect_ok) << what << ": " << mdl_pdt::Describe(memory);
+    ASSERT_EQ(memory == mdl_pdt::PdtStatus::Ok, expect_ok)
+        << what << ": " << mdl_pdt::Describe(memory);
     if (expect_ok) {
       ASSERT_EQ(pixels_, flipped) << what;
       if (fits) {
@@ -86,7 +87,8 @@ Bytes RandomStream(std::size_t pixels, std::mt19937& rng, bool broken) {
         break;
       default: {
         std::size_t distance = 1 + rng() % std::min<std::size_t>(have, 4096);
-        if (broken && rng() % 200 == 0) distance = std::min<std::size_t>(have + 1 + rng() % 8, 4096);
+        if (broken && rng() % 200 == 0)
+          distance = std::min<std::size_t>(have + 1 + rng() % 8, 4096);
         s.Copy(distance, 1 + rng() % 16);
       }
     }
@@ -99,8 +101,8 @@ Bytes RandomStream(std::size_t pixels, std::mt19937& rng, bool broken) {
 TEST_F(PdtDifferential, RandomStreamsOverManyWidths) {
   std::mt19937 rng(91);
   pixels_.reserve(200000);
-  for (std::int32_t w : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 20, 31, 33, 64,
-                         127, 640, 1281, 4097}) {
+  for (std::int32_t w : {1,  2,  3,  4,  5,  6,  7,  8,  9,   10,  11,   12,  13,
+                         14, 15, 16, 17, 20, 31, 33, 64, 127, 640, 1281, 4097}) {
     for (int round = 0; round < 6; ++round) {
       const std::int32_t h = 1 + static_cast<std::int32_t>(rng() % (150000 / w + 1));
       const auto count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);

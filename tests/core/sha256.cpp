@@ -24,7 +24,8 @@ std::uint32_t Rotr(std::uint32_t x, int n) {
 void Block(std::array<std::uint32_t, 8>& h, const std::uint8_t* p) {
   std::uint32_t w[64];
   for (int t = 0; t < 16; ++t) {
-    w[t] = static_cast<std::uint32_t>(p[4 * t]) << 24 | static_cast<std::uint32_t>(p[4 * t + 1]) << 16 |
+    w[t] = static_cast<std::uint32_t>(p[4 * t]) << 24 |
+           static_cast<std::uint32_t>(p[4 * t + 1]) << 16 |
            static_cast<std::uint32_t>(p[4 * t + 2]) << 8 | p[4 * t + 3];
   }
   for (int t = 16; t < 64; ++t) {
