@@ -10,8 +10,8 @@ cmake --preset dev >/dev/null
 cmake --build --preset dev -j"$(nproc)" --target quillon_bench_core quillon_bench_pdt2bmp viewer_bench lists_bench
 export QT_QPA_PLATFORM=offscreen
 
-echo "== LoadPdt against memcpy, DecodeStream against the pixel-at-a-time decoder"
-bash bench/core/ratios.sh "$build/bench/core/quillon_bench_core" 7
+echo "== LoadPdt against the pixel-at-a-time decoder, the in-memory loader and memcpy"
+bash bench/core/ratios.sh "$build/bench/core/quillon_bench_core" 5
 echo "== pdt2bmp -o DIR on the benchmark pictures against cp of the same BMP files"
 "$build/bench/tools/quillon_bench_pdt2bmp" 2>/dev/null | tail -n 1
 echo "== SelectFile to the painted picture (x_LoadPdt: ratio to LoadPdt alone)"

@@ -1,8 +1,11 @@
 // Writes the fuzzer's starting corpus into a folder: small valid pictures made
-// by the project's encoder, and broken variants of them.
+// by the project's encoder, broken variants of them, and the first rows of the
+// shared game-art pictures when they are there.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -33,6 +36,34 @@ std::vector<std::uint32_t> Picture(std::int32_t w, std::int32_t h, std::uint32_t
 
 void PutLe32(Bytes& b, std::size_t at, std::uint32_t v) {
   for (std::size_t k = 0; k < 4; ++k) b[at + k] = static_cast<std::uint8_t>(v >> (8 * k));
+}
+
+// How many pixels the whole tokens among the first `size` payload bytes make.
+std::size_t PixelsIn(const Bytes& file, std::size_t size) {
+  std::size_t i = 32;
+  std::size_t pixels = 0;
+  const std::size_t end = 32 + size;
+  while (i < end) {
+    const unsigned flags = file[i++];
+    for (unsigned mask = 0x80; mask != 0; mask >>= 1) {
+      const std::size_t need = (flags & mask) != 0 ? 3 : 2;
+      if (end - i < need) return pixels;
+      pixels += (flags & mask) != 0 ? 1 : (file[i] & 0x0Fu) + 1;
+      i += need;
+    }
+  }
+  return pixels;
+}
+
+// The first `size` payload bytes of a real picture, as a picture of `width`
+// pixels a row and as many whole rows as they make: header patched to match.
+Bytes FirstRows(const Bytes& file, std::size_t size, std::uint32_t width) {
+  Bytes cut(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(32 + size));
+  const std::size_t rows = PixelsIn(file, size) / width;
+  PutLe32(cut, 8, static_cast<std::uint32_t>(cut.size()));
+  PutLe32(cut, 12, width);
+  PutLe32(cut, 16, static_cast<std::uint32_t>(rows > 0 ? rows : 1));
+  return cut;
 }
 
 }  // namespace
@@ -87,6 +118,18 @@ int main(int argc, char** argv) {
   // Payloads a little over 64 KiB, longer than the loader reads at once.
   put("ok-literals-150x140.pdt", pdtgen::EncodePdt(Picture(150, 140, 7), 150, 140, literals));
   put("ok-column-1x200.pdt", pdtgen::EncodePdt(std::vector<std::uint32_t>(200, 0x123456), 1, 200));
+
+  // Real game art: the first rows of one picture of each kind, at its own
+  // width and re-read as narrow rows, where one copy can end several rows.
+  const std::filesystem::path shared = QUILLON_BENCH_PICTURES;
+  for (const char* name : {"bench_00_flat_1280x720", "bench_02_shaded_1280x720",
+                           "bench_04_painted_1280x720", "bench_06_dialogue_1280x720"}) {
+    std::ifstream in(shared / (std::string(name) + ".pdt"), std::ios::binary);
+    const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (file.size() < 32 + 24000) continue;
+    put(std::string(name) + "-rows.pdt", FirstRows(file, 24000, 1280));
+    put(std::string(name) + "-narrow.pdt", FirstRows(file, 6000, 13));
+  }
 
   // A literal and a repeat of it, and broken relatives of that file.
   const Bytes example = {0x80, 0x10, 0x20, 0x30, 0x02, 0x00};

@@ -62,270 +62,282 @@ void EightLiterals(const std::uint8_t* p, std::uint32_t* to) {
   }
 }
 
+// The fields of a copy token: a 16-bit little-endian value whose upper 12
+// bits are the distance − 1 and whose lower 4 bits are the length − 1.
+struct CopyToken {
+  std::size_t distance;  // 1 .. 4096 pixels back
+  std::size_t length;    // 1 .. 16 pixels
+};
+
+CopyToken ReadCopy(const std::uint8_t* p) {
+  const unsigned v = static_cast<unsigned>(p[0]) | static_cast<unsigned>(p[1]) << 8;
+  return {(v >> 4) + 1, (v & 0x0Fu) + 1};
+}
+
+constexpr std::size_t kMaxDistance = 4096;
+constexpr std::size_t kMaxLength = 16;
 // Input a flag group may need when read without checks: the flag byte, eight
 // 3-byte literals, and one byte beyond the last literal for its 4-byte load.
 constexpr std::size_t kGroupReadBytes = std::size_t{1} + 8 * 3 + 1;
-// Pixels a copy writes at once when it has room; the surplus past its length
-// lands on pixels the following tokens overwrite.
-constexpr std::size_t kCopyBlock = 16;
-// The most payload bytes a load holds at once.
+// Output a flag group may touch when written without checks: eight copies,
+// each writing a whole block of kMaxLength pixels whatever its length (the
+// surplus lands on pixels the following tokens overwrite).
+constexpr std::size_t kGroupWritePixels = 8 * kMaxLength;
+// The most payload bytes a file load holds at once.
 constexpr std::size_t kReadPiece = std::size_t{64} * 1024;
+// Pixels of the stream-order window a load decodes into before they are moved
+// to their bottom-first rows: small enough to stay in the processor's cache.
+constexpr std::size_t kWindowPixels = std::size_t{32} * 1024;
 
-// How far ahead in the current row the decoder asks for cache lines it is
-// about to write. Rows go to descending addresses on a load, and at each row
-// start the processor's own prefetching falls behind.
-constexpr std::size_t kPrefetchAhead = 64;
-
-void PrefetchForWrite(const std::uint32_t* p) {
-#if defined(__GNUC__)
-  __builtin_prefetch(p, 1);
-#else
-  static_cast<void>(p);
-#endif
-}
-
-void CopyPixels(std::uint32_t* out, const std::uint32_t* from, std::size_t count) {
-  std::memcpy(out, from, count * sizeof(std::uint32_t));
-}
-
-// Writes kCopyBlock pixels at `out` repeating the `distance` pixels before it
-// (distance 2 to kCopyBlock − 1), as a pixel-at-a-time forward copy would.
-void RepeatBlock(std::uint32_t* out, std::size_t distance) {
-  const std::uint32_t* from = out - distance;
-  if (distance >= 8) {
+// Writes kMaxLength pixels at `to` repeating the `distance` pixels before it
+// (distance 1 to kMaxLength − 1), as a pixel-at-a-time forward copy would.
+void RepeatBlock(std::uint32_t* to, std::size_t distance) {
+  const std::uint32_t* from = to - distance;
+  if (distance == 1) {
+    std::fill_n(to, kMaxLength, from[0]);
+  } else if (distance >= 8) {
     // Each 8-pixel half reads only pixels written before it.
-    CopyPixels(out, from, 8);
-    CopyPixels(out + 8, from + 8, 8);
+    std::memcpy(to, from, 8 * sizeof(std::uint32_t));
+    std::memcpy(to + 8, from + 8, 8 * sizeof(std::uint32_t));
   } else if (distance == 4) {
-    // Loaded once: reading each quarter back from the one just stored would
-    // chain the four steps one after the other.
     std::uint32_t quad[4];
     std::memcpy(quad, from, sizeof quad);
-    for (std::size_t k = 0; k < kCopyBlock; k += 4) std::memcpy(out + k, quad, sizeof quad);
-  } else if (distance > 4) {
-    for (std::size_t k = 0; k < kCopyBlock; k += 4) CopyPixels(out + k, from + k, 4);
+    for (std::size_t k = 0; k < kMaxLength; k += 4) std::memcpy(to + k, quad, sizeof quad);
   } else if (distance == 2) {
     std::uint64_t pair;
     std::memcpy(&pair, from, sizeof pair);
-    for (std::size_t k = 0; k < kCopyBlock; k += 2) std::memcpy(out + k, &pair, sizeof pair);
-  } else {
-    for (std::size_t k = 0; k < kCopyBlock; ++k) out[k] = from[k];
-  }
-}
-
-// Where the decoder stands: storage index of the current row's first pixel,
-// pixels written in that row, rows complete, and the pixel just before the
-// current position whenever the current row has one. That pixel is kept apart
-// because a distance-1 copy repeats it, and reading it back from the stores
-// just made would stall on them.
-struct Cursor {
-  std::size_t row_base = 0;
-  std::size_t col = 0;
-  std::size_t rows_done = 0;
-  std::uint32_t last = 0;
-};
-
-// The output: `rows` rows of `row_len` pixels. Row r of the stream is stored
-// at (rows − 1 − r) × row_len: with one row of the whole picture's length that
-// is stream order (top row first), with the picture's own width and height it
-// is bottom row first, so a load needs no separate flip. Earlier rows of the
-// stream therefore lie after the current one in storage.
-struct Rows {
-  std::uint32_t* dst;
-  std::size_t row_len;
-  std::size_t rows;
-
-  Cursor Start() const {
-    Cursor c;
-    c.row_base = (rows - 1) * row_len;
-    return c;
-  }
-};
-
-// Continue: the input ran short (whole groups only, so it stopped at a flag
-// byte).
-enum class Step { Continue, Done, CopyBeforeStart };
-
-// Moves to the next row; true when that completes the picture.
-bool EndRow(const Rows& out, Cursor& c) {
-  c.col = 0;
-  if (++c.rows_done == out.rows) return true;
-  c.row_base -= out.row_len;
-  return false;
-}
-
-// A copy token one pixel at a time, following source and destination across
-// row ends; cut off where the picture is complete.
-Step CopySlow(const Rows& out, Cursor& c, std::size_t distance, std::size_t length) {
-  std::size_t from_base = c.row_base;
-  std::size_t from_col = 0;
-  if (distance <= c.col) {
-    from_col = c.col - distance;
-  } else {
-    // `back` rows up, stored `back` rows after the current one.
-    const std::size_t reach = distance - c.col;
-    const std::size_t back = reach <= out.row_len ? 1 : (reach - 1) / out.row_len + 1;
-    if (back > c.rows_done) return Step::CopyBeforeStart;
-    from_base = c.row_base + back * out.row_len;
-    from_col = back * out.row_len - reach;
-  }
-  for (std::size_t k = 0; k < length; ++k) {
-    c.last = out.dst[from_base + from_col];
-    out.dst[c.row_base + c.col] = c.last;
-    if (++from_col == out.row_len) {
-      from_col = 0;
-      from_base -= out.row_len;
+    for (std::size_t k = 0; k < kMaxLength; k += 2) std::memcpy(to + k, &pair, sizeof pair);
+  } else if (distance > 4) {
+    for (std::size_t k = 0; k < kMaxLength; k += 4) {
+      std::memcpy(to + k, from + k, 4 * sizeof(std::uint32_t));
     }
-    if (++c.col == out.row_len && EndRow(out, c)) return Step::Done;
+  } else {
+    for (std::size_t k = 0; k < kMaxLength; ++k) to[k] = from[k];
   }
-  return Step::Continue;
 }
 
-// Empties `pixels` and gives back its memory.
-void Release(PixelBuffer& pixels) {
-  pixels.clear();
-  pixels.shrink_to_fit();
-}
+// The payload, a piece at a time: all of it when it is in memory, otherwise
+// up to kReadPiece bytes of a file, refilled as the decoder consumes them.
+class Source {
+ public:
+  explicit Source(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  Source(std::FILE* file, std::size_t payload_bytes)
+      : file_(file), buffer_(std::min(payload_bytes, kReadPiece)), remaining_(payload_bytes) {}
 
-unsigned CopyValue(const std::uint8_t* p) {
-  return static_cast<unsigned>(p[0]) | static_cast<unsigned>(p[1]) << 8;
-}
+  std::span<const std::uint8_t> bytes() const { return bytes_; }
+  // More bytes can still come from the file.
+  bool more() const { return remaining_ > 0; }
 
-// Whole flag groups from src[in] on while a whole group's bytes are there, so
-// the tokens inside need no input checks. Returns with `in` at the next flag
-// byte when the input runs short.
-Step DecodeGroups(std::span<const std::uint8_t> payload, std::size_t& in, const Rows& out,
-                  Cursor& cursor) {
-  const std::uint8_t* const src = payload.data();
-  const std::size_t src_len = payload.size();
-  std::uint32_t* const dst = out.dst;
-  const std::size_t row_len = out.row_len;
-  const std::size_t total = row_len * out.rows;
-  // Worked on in locals, so that they can live in registers.
-  Cursor c = cursor;
+  // Keeps the bytes from `at` on, moved to the front, and reads more behind
+  // them; `at` becomes 0. False on a read error.
+  bool Refill(std::size_t& at) {
+    const std::size_t kept = bytes_.size() - at;
+    if (kept > 0) std::memmove(buffer_.data(), bytes_.data() + at, kept);
+    at = 0;
+    const std::size_t want = std::min(remaining_, buffer_.size() - kept);
+    std::size_t got = 0;
+    while (got < want) {
+      const std::size_t n = std::fread(buffer_.data() + kept + got, 1, want - got, file_);
+      if (n == 0) break;
+      got += n;
+    }
+    if (std::ferror(file_)) return false;
+    remaining_ = got < want ? 0 : remaining_ - got;  // a file that shrank ends early
+    bytes_ = std::span<const std::uint8_t>(buffer_.data(), kept + got);
+    return true;
+  }
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+  std::FILE* file_ = nullptr;
+  std::vector<std::uint8_t> buffer_;
+  std::size_t remaining_ = 0;
+};
+
+// Where decoded pixels go. The decoder writes in stream order into a window;
+// `at` is the window index of the next pixel and `base` the stream index of
+// window pixel 0. Top row first, the window is the picture itself. Bottom row
+// first, it is a small buffer of its own: finished pixels move from it to
+// their rows, and the last kMaxDistance pixels slide to its front so that
+// copies still find them.
+class Output {
+ public:
+  // Stream order straight into `pixels` (total pixels).
+  Output(std::uint32_t* pixels, std::size_t total)
+      : window_(pixels), capacity_(total), total_(total) {}
+  // Rows of `width` pixels stored bottom row first into `pixels`.
+  Output(std::uint32_t* pixels, std::size_t width, std::size_t height)
+      : own_(std::min(width * height, kWindowPixels + kMaxDistance)),
+        window_(own_.data()),
+        capacity_(own_.size()),
+        total_(width * height),
+        rows_(pixels),
+        width_(width),
+        height_(height) {}
+
+  std::uint32_t* window() const { return window_; }
+  std::size_t at = 0;
+
+  // Window index up to which a whole flag group can be written unchecked;
+  // makes room first when the window is nearly full.
+  std::size_t FastEnd() {
+    if (rows_ != nullptr && capacity_ - at < kGroupWritePixels && capacity_ < total_ - base_) {
+      Slide();
+    }
+    return std::min(capacity_, total_ - base_);
+  }
+  // Pixels still missing from the picture.
+  std::size_t left() const { return total_ - base_ - at; }
+
+  // Moves the pixels not yet moved to their rows; the picture is complete.
+  void Finish() {
+    if (rows_ != nullptr) MoveOut();
+  }
+
+ private:
+  // Moves window pixels [moved_, base_ + at) of the stream to their rows.
+  void MoveOut() {
+    std::size_t from = moved_;
+    const std::size_t end = base_ + at;
+    while (from < end) {
+      const std::size_t row = from / width_;
+      const std::size_t col = from % width_;
+      const std::size_t n = std::min(width_ - col, end - from);
+      std::memcpy(rows_ + (height_ - 1 - row) * width_ + col, window_ + (from - base_),
+                  n * sizeof(std::uint32_t));
+      from += n;
+    }
+    moved_ = end;
+  }
+  void Slide() {
+    MoveOut();
+    const std::size_t keep = std::min(at, kMaxDistance);
+    std::memmove(window_, window_ + at - keep, keep * sizeof(std::uint32_t));
+    base_ += at - keep;
+    at = keep;
+  }
+
+  PixelBuffer own_;
+  std::uint32_t* window_;
+  std::size_t capacity_;
+  std::size_t total_;
+  std::size_t base_ = 0;
+  std::size_t moved_ = 0;
+  std::uint32_t* rows_ = nullptr;
+  std::size_t width_ = 0;
+  std::size_t height_ = 0;
+};
+
+enum class Step { Continue, Done, CopyBeforeStart, Truncated };
+
+// Whole flag groups while their input and output need no checks; returns
+// with `in` at the next flag byte when either runs short.
+Step DecodeGroups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& out) {
+  const std::uint8_t* const src = bytes.data();
+  const std::size_t src_len = bytes.size();
+  std::uint32_t* const win = out.window();
   std::size_t i = in;
-
-  // A copy token. When a whole block fits in the current row and the source
-  // lies in this row or wholly in the previous one, it moves kCopyBlock pixels
-  // at once; a source in the previous row is stored after this row, so it
-  // never overlaps what the copy writes. Everything else goes pixel by pixel.
-  auto copy = [&](unsigned v) {
-    const std::size_t distance = (v >> 4) + 1;
-    const std::size_t length = (v & 0x0Fu) + 1;
-    if (row_len - c.col >= kCopyBlock) {
-      std::uint32_t* to = dst + c.row_base + c.col;
-      if (row_len - c.col > kPrefetchAhead) PrefetchForWrite(to + kPrefetchAhead);
-      if (distance <= c.col) {
-        const std::uint32_t* from = to - distance;
-        if (distance >= kCopyBlock) {
-          CopyPixels(to, from, kCopyBlock);
-          c.last = from[length - 1];
-        } else if (distance == 1) {
-          std::fill_n(to, kCopyBlock, c.last);
-        } else {
-          RepeatBlock(to, distance);
-          const auto back = static_cast<unsigned>(length - 1);
-          const auto period = static_cast<unsigned>(distance);
-          // Dithering repeats with a period of 2 or 4, where a mask replaces
-          // the division. Both below 16: a 32-bit remainder is much quicker
-          // than a 64-bit one.
-          c.last = from[(period & (period - 1)) == 0 ? back & (period - 1) : back % period];
-        }
-        c.col += length;
-        return Step::Continue;
-      }
-      const std::size_t reach = distance - c.col;
-      if (reach <= row_len && length <= reach && c.rows_done > 0) {
-        const std::size_t from = c.row_base + row_len + (row_len - reach);
-        if (total - from >= kCopyBlock) {
-          CopyPixels(to, dst + from, kCopyBlock);
-        } else {
-          for (std::size_t k = 0; k < length; ++k) to[k] = dst[from + k];
-        }
-        c.last = dst[from + length - 1];
-        c.col += length;
-        return Step::Continue;
-      }
-    }
-    // Through a copy, so that `c` itself never has its address taken and can
-    // stay in registers.
-    Cursor slow = c;
-    const Step step = CopySlow(out, slow, distance, length);
-    c = slow;
-    return step;
-  };
-
+  std::size_t at = out.at;
+  std::size_t fast_end = out.FastEnd();
   Step step = Step::Continue;
-  while (step == Step::Continue && src_len - i >= kGroupReadBytes) {
+  while (src_len - i >= kGroupReadBytes) {
+    if (fast_end - at < kGroupWritePixels) {
+      out.at = at;
+      fast_end = out.FastEnd();
+      at = out.at;
+      if (fast_end - at < kGroupWritePixels) break;
+    }
     unsigned flags = src[i++];
-    if (flags == 0xFFu && row_len - c.col >= 8) {
-      // Eight literals inside the current row.
-      std::uint32_t* to = dst + c.row_base + c.col;
-      EightLiterals(src + i, to);
-      c.last = LiteralPixelWide(src + i + 21);
+    if (flags == 0xFFu) {
+      EightLiterals(src + i, win + at);
       i += 24;
-      c.col += 8;
-      if (c.col == row_len && EndRow(out, c)) step = Step::Done;
+      at += 8;
       continue;
     }
     for (int t = 0; t < 8; ++t, flags <<= 1) {
       if (flags & 0x80u) {
-        c.last = LiteralPixelWide(src + i);
-        dst[c.row_base + c.col] = c.last;
+        win[at] = LiteralPixelWide(src + i);
         i += 3;
-        ++c.col;
+        ++at;
       } else {
-        step = copy(CopyValue(src + i));
+        const CopyToken copy = ReadCopy(src + i);
         i += 2;
-        if (step != Step::Continue) break;
-      }
-      if (c.col == row_len && EndRow(out, c)) {
-        step = Step::Done;
-        break;
+        if (copy.distance > at) {
+          step = Step::CopyBeforeStart;
+          break;
+        }
+        std::uint32_t* to = win + at;
+        if (copy.distance >= kMaxLength) {
+          std::memcpy(to, to - copy.distance, kMaxLength * sizeof(std::uint32_t));
+        } else {
+          RepeatBlock(to, copy.distance);
+        }
+        at += copy.length;
       }
     }
+    if (step != Step::Continue) break;
   }
-  cursor = c;
   in = i;
+  out.at = at;
   return step;
 }
 
-// The end of the stream, every read checked; few enough tokens that their
-// copies go pixel by pixel.
-PdtStatus DecodeTail(std::span<const std::uint8_t> payload, std::size_t in, const Rows& out,
-                     Cursor& c) {
-  const std::uint8_t* const src = payload.data();
-  const std::size_t src_len = payload.size();
-  for (;;) {
-    if (in >= src_len) return PdtStatus::StreamTruncated;
-    unsigned flags = src[in++];
-    for (int t = 0; t < 8; ++t, flags <<= 1) {
-      Step step = Step::Continue;
-      if (flags & 0x80u) {
-        if (src_len - in < 3) return PdtStatus::StreamTruncated;
-        out.dst[c.row_base + c.col] = LiteralPixel(src + in);
-        in += 3;
-        if (++c.col == out.row_len && EndRow(out, c)) step = Step::Done;
-      } else {
-        if (src_len - in < 2) return PdtStatus::StreamTruncated;
-        const unsigned v = CopyValue(src + in);
-        in += 2;
-        step = CopySlow(out, c, (v >> 4) + 1, (v & 0x0Fu) + 1);
-      }
-      if (step == Step::Done) return PdtStatus::Ok;
-      if (step == Step::CopyBeforeStart) return PdtStatus::CopyBeforeStart;
+// One flag group with every read checked and copies cut where the picture is
+// complete.
+Step DecodeGroupChecked(std::span<const std::uint8_t> bytes, std::size_t& in, Output& out) {
+  const std::uint8_t* const src = bytes.data();
+  const std::size_t src_len = bytes.size();
+  out.FastEnd();  // room in the window for the whole group
+  std::uint32_t* const win = out.window();
+  if (in >= src_len) return Step::Truncated;
+  unsigned flags = src[in++];
+  for (int t = 0; t < 8; ++t, flags <<= 1) {
+    if (flags & 0x80u) {
+      if (src_len - in < 3) return Step::Truncated;
+      win[out.at++] = LiteralPixel(src + in);
+      in += 3;
+      if (out.left() == 0) return Step::Done;
+    } else {
+      if (src_len - in < 2) return Step::Truncated;
+      const CopyToken copy = ReadCopy(src + in);
+      in += 2;
+      if (copy.distance > out.at) return Step::CopyBeforeStart;
+      const std::size_t n = std::min(copy.length, out.left());
+      for (std::size_t k = 0; k < n; ++k, ++out.at) win[out.at] = win[out.at - copy.distance];
+      if (out.left() == 0) return Step::Done;
     }
   }
+  return Step::Continue;
 }
 
-// The whole stream held in memory.
-PdtStatus DecodeRows(std::span<const std::uint8_t> payload, const Rows& out) {
-  Cursor c = out.Start();
+// The one decoding loop: the payload from `source` into `out`.
+PdtStatus Decode(Source& source, Output& out) {
   std::size_t in = 0;
-  const Step step = DecodeGroups(payload, in, out, c);
-  if (step == Step::Done) return PdtStatus::Ok;
-  if (step == Step::CopyBeforeStart) return PdtStatus::CopyBeforeStart;
-  return DecodeTail(payload, in, out, c);
+  for (;;) {
+    Step step = DecodeGroups(source.bytes(), in, out);
+    if (step == Step::Continue) {
+      if (source.more() && source.bytes().size() - in < kGroupReadBytes) {
+        if (!source.Refill(in)) return PdtStatus::CannotRead;
+        continue;
+      }
+      if (out.left() == 0) {
+        step = Step::Done;
+      } else {
+        step = DecodeGroupChecked(source.bytes(), in, out);
+      }
+    }
+    switch (step) {
+      case Step::Continue:
+        break;
+      case Step::Done:
+        out.Finish();
+        return PdtStatus::Ok;
+      case Step::CopyBeforeStart:
+        return PdtStatus::CopyBeforeStart;
+      case Step::Truncated:
+        return PdtStatus::StreamTruncated;
+    }
+  }
 }
 
 // Width × Height as a pixel count, or why it cannot be one.
@@ -358,6 +370,36 @@ long long ReadUpTo(std::FILE* f, std::uint8_t* data, std::size_t size) {
   }
   if (std::ferror(f)) return -1;
   return static_cast<long long>(got);
+}
+
+// Makes `pixels` hold `total` pixels without values, reusing its memory when
+// it has room and copying nothing over when it has not.
+void Reserve(PixelBuffer& pixels, std::size_t total) {
+  if (pixels.capacity() < total) pixels.clear();
+  pixels.resize(total);
+}
+
+// FileSize − 32, or 0 when FileSize leaves no payload.
+std::size_t DeclaredPayload(const PdtHeader& header) {
+  return header.FileSize > static_cast<std::int32_t>(kHeaderSize)
+             ? static_cast<std::size_t>(header.FileSize) - kHeaderSize
+             : 0;
+}
+
+// Checks the parsed header against a payload of `payload_bytes` bytes, then
+// decodes the payload from `source` bottom row first into `pixels`.
+PdtStatus LoadFrom(Source& source, std::size_t payload_bytes, const PdtHeader& header,
+                   PixelBuffer& pixels) {
+  PdtStatus status = CheckHeader(header, payload_bytes);
+  if (status == PdtStatus::Ok) {
+    const auto width = static_cast<std::size_t>(header.Width);
+    const auto height = static_cast<std::size_t>(header.Height);
+    Reserve(pixels, width * height);
+    Output out(pixels.data(), width, height);
+    status = Decode(source, out);
+  }
+  if (status != PdtStatus::Ok) pixels.clear();
+  return status;
 }
 
 }  // namespace
@@ -424,9 +466,11 @@ PdtStatus DecodeStream(std::span<const std::uint8_t> payload, std::int32_t width
     return size_status;
   }
   // Not cleared first: every pixel is written before the decoder succeeds.
-  pixels.resize(total);
-  const PdtStatus status = DecodeRows(payload, Rows{pixels.data(), total, 1});
-  if (status != PdtStatus::Ok) Release(pixels);
+  Reserve(pixels, total);
+  Source source(payload);
+  Output out(pixels.data(), total);
+  const PdtStatus status = Decode(source, out);
+  if (status != PdtStatus::Ok) pixels.clear();
   return status;
 }
 
@@ -453,94 +497,38 @@ void FlipRows(PixelBuffer& pixels, std::int32_t width, std::int32_t height) {
 PdtStatus LoadPdtFile(const std::filesystem::path& path, PdtHeader& header, PixelBuffer& pixels) {
   File file(std::fopen(path.c_str(), "rb"));
   if (!file) return PdtStatus::CannotOpen;
-  // Reads go straight into the caller's buffers.
+  // Reads go straight into the decoder's buffer.
   std::setvbuf(file.get(), nullptr, _IONBF, 0);
 
   std::array<std::uint8_t, kHeaderSize> head{};
   const long long got = ReadUpTo(file.get(), head.data(), head.size());
   if (got < 0) return PdtStatus::CannotRead;
-  PdtStatus status = ParseHeader(std::span(head.data(), static_cast<std::size_t>(got)), header);
+  const PdtStatus status =
+      ParseHeader(std::span(head.data(), static_cast<std::size_t>(got)), header);
   if (status != PdtStatus::Ok) return status;
-  if (header.FileSize < static_cast<std::int32_t>(kHeaderSize) + 1) return PdtStatus::BadFileSize;
 
   // The payload is what the file really holds from offset 32, but never more
   // than FileSize − 32 bytes: a short file costs no more memory than its size.
   std::error_code ec;
   const std::uintmax_t file_bytes = std::filesystem::file_size(path, ec);
-  if (ec) return PdtStatus::CannotRead;  // not a regular file
-  const std::size_t declared = static_cast<std::size_t>(header.FileSize) - kHeaderSize;
-  const std::size_t available = static_cast<std::size_t>(
-      std::min<std::uintmax_t>(declared, file_bytes > kHeaderSize ? file_bytes - kHeaderSize : 0));
-  status = CheckHeader(header, available);
-  if (status != PdtStatus::Ok) return status;
-
-  // The payload is read and decoded a piece at a time, so that it never has to
-  // be held whole. A piece is decoded up to where a flag group might not fit;
-  // those bytes move to the front and the next read follows them.
-  std::vector<std::uint8_t> buffer(std::min(available, kReadPiece));
-  std::size_t filled = 0;
-  std::size_t remaining = available;
-  auto fill = [&] {
-    const std::size_t want = std::min(remaining, buffer.size() - filled);
-    const long long read = ReadUpTo(file.get(), buffer.data() + filled, want);
-    if (read < 0) return false;
-    const auto n = static_cast<std::size_t>(read);
-    filled += n;
-    remaining = n < want ? 0 : remaining - n;  // a file that shrank ends early
-    return true;
-  };
-  if (!fill()) return PdtStatus::CannotRead;
-
-  // Decoded straight into bottom-first order, which is what flipping the
-  // stream-order result would give. Not cleared first: every pixel is written
-  // before the decoder succeeds.
-  std::size_t total = 0;
-  status = PixelCount(header.Width, header.Height, total);
-  if (status != PdtStatus::Ok) return status;
-  pixels.resize(total);
-  const Rows out{pixels.data(), static_cast<std::size_t>(header.Width),
-                 static_cast<std::size_t>(header.Height)};
-  Cursor c = out.Start();
-  for (;;) {
-    const std::span<const std::uint8_t> piece(buffer.data(), filled);
-    std::size_t in = 0;
-    const Step step = DecodeGroups(piece, in, out, c);
-    if (step != Step::Continue) {
-      status = step == Step::Done ? PdtStatus::Ok : PdtStatus::CopyBeforeStart;
-      break;
-    }
-    if (remaining == 0) {
-      status = DecodeTail(piece, in, out, c);
-      break;
-    }
-    std::memmove(buffer.data(), buffer.data() + in, filled - in);
-    filled -= in;
-    if (!fill()) {
-      status = PdtStatus::CannotRead;
-      break;
-    }
+  if (ec) {  // not a regular file
+    pixels.clear();
+    return PdtStatus::CannotRead;
   }
-  if (status != PdtStatus::Ok) Release(pixels);
-  return status;
+  const std::size_t available = static_cast<std::size_t>(std::min<std::uintmax_t>(
+      DeclaredPayload(header), file_bytes > kHeaderSize ? file_bytes - kHeaderSize : 0));
+  Source source(file.get(), available);
+  return LoadFrom(source, available, header, pixels);
 }
 
-PdtStatus LoadPdtMemory(std::span<const std::uint8_t> file, PdtHeader& header, PixelBuffer& pixels) {
-  PdtStatus status = ParseHeader(file, header);
+PdtStatus LoadPdtMemory(std::span<const std::uint8_t> file, PdtHeader& header,
+                        PixelBuffer& pixels) {
+  const PdtStatus status = ParseHeader(file, header);
   if (status != PdtStatus::Ok) return status;
-  if (header.FileSize < static_cast<std::int32_t>(kHeaderSize) + 1) return PdtStatus::BadFileSize;
-  const std::size_t declared = static_cast<std::size_t>(header.FileSize) - kHeaderSize;
   const std::span<const std::uint8_t> payload =
-      file.subspan(kHeaderSize, std::min(declared, file.size() - kHeaderSize));
-  status = CheckHeader(header, payload.size());
-  if (status != PdtStatus::Ok) return status;
-  std::size_t total = 0;
-  status = PixelCount(header.Width, header.Height, total);
-  if (status != PdtStatus::Ok) return status;
-  pixels.resize(total);
-  status = DecodeRows(payload, Rows{pixels.data(), static_cast<std::size_t>(header.Width),
-                                    static_cast<std::size_t>(header.Height)});
-  if (status != PdtStatus::Ok) Release(pixels);
-  return status;
+      file.subspan(kHeaderSize, std::min(DeclaredPayload(header), file.size() - kHeaderSize));
+  Source source(payload);
+  return LoadFrom(source, payload.size(), header, pixels);
 }
 
 bool LoadPdt(const std::filesystem::path& path, PdtHeader& header, PixelBuffer& pixels) {

@@ -87,7 +87,9 @@ PdtStatus ParseHeader(std::span<const std::uint8_t> bytes, PdtHeader& header);
 PdtStatus CheckHeader(const PdtHeader& header, std::size_t payload_bytes);
 
 // Expands `payload` into Width × Height pixels, top row first. `pixels` is
-// replaced; on failure it is left empty. Never reads or writes out of bounds.
+// replaced, reusing its memory when it has room; on failure it is left empty.
+// Decoding stops after exactly Width × Height pixels, cutting the last copy
+// there. Never reads or writes out of bounds.
 PdtStatus DecodeStream(std::span<const std::uint8_t> payload, std::int32_t width,
                        std::int32_t height, PixelBuffer& pixels);
 
@@ -99,9 +101,11 @@ bool DecodePdt10(const PdtHeader& header, std::vector<std::uint8_t>& payload, Pi
 // Reverses the row order in place: row 0 and row Height − 1 swap, and so on.
 void FlipRows(PixelBuffer& pixels, std::int32_t width, std::int32_t height);
 
-// Reads, decodes and flips a PDT file. On any failure `pixels` holds no
-// picture (left untouched when the header is rejected, emptied when the
-// stream is bad).
+// Reads, decodes and flips a PDT file, through the same decoder as
+// LoadPdtMemory, a piece of the file at a time. `pixels` is reused without a
+// new allocation when its capacity is enough. On failure it holds no picture:
+// untouched when the signature is rejected, otherwise emptied (size 0) but
+// keeping its capacity for the next load.
 PdtStatus LoadPdtFile(const std::filesystem::path& path, PdtHeader& header, PixelBuffer& pixels);
 
 // Loads a PDT file held in memory (the 32 header bytes, then the payload):

@@ -27,7 +27,7 @@ bool ReferenceDecode(std::span<const std::uint8_t> payload, std::int32_t width, 
       i += 1;
     }
     if (flags & mask) {
-      if (n - i < 3 || j >= total) return false;
+      if (n - i < 3) return false;
       pixels[j] = 0xFF000000u | static_cast<std::uint32_t>(p[i + 2]) << 16 |
                   static_cast<std::uint32_t>(p[i + 1]) << 8 | p[i];
       j += 1;
@@ -38,23 +38,22 @@ bool ReferenceDecode(std::span<const std::uint8_t> payload, std::int32_t width, 
       const unsigned v = static_cast<unsigned>(p[i]) | static_cast<unsigned>(p[i + 1]) << 8;
       const std::size_t back = (v >> 4) + 1;
       const std::size_t count = (v & 0x0Fu) + 1;
-      if (back > j || count > total - j) return false;
+      if (back > j) return false;
       std::size_t s = j - back;
-      col += static_cast<std::int64_t>(count);
-      for (std::size_t k = 0; k < count; ++k) {
+      for (std::size_t k = 0; k < count && j < total; ++k) {
         pixels[j] = pixels[s];
         j += 1;
         s += 1;
+        col += 1;
       }
       i += 2;
     }
-    if (col >= width) {
+    while (col >= width) {
       col -= width;
       row += 1;
-      if (row > height) break;
+      if (row > height) return true;
     }
   }
-  return true;
 }
 
 }  // namespace quillon_bench
