@@ -12,8 +12,8 @@
 #include <string>
 
 #include "bench/core/reference_decoder.h"
-#include "bmp/bmp.h"
 #include "pdt/mdl_pdt.h"
+#include "picture/loaded_picture.h"
 #include "tests/core/core_test_support.h"
 #include "tests/core/sha256.h"
 
@@ -143,7 +143,7 @@ TEST_F(PdtDifferential, SharedBenchPicturesMatchTheirBmpDigests) {
   std::string line;
   std::getline(table, line);  // column names
   int checked = 0;
-  LoadedPicture picture;
+  picture::LoadedPicture picture;
   while (std::getline(table, line)) {
     std::istringstream fields(line);
     std::string name, width, height, literals, copies, bytes, digest;
@@ -152,11 +152,9 @@ TEST_F(PdtDifferential, SharedBenchPicturesMatchTheirBmpDigests) {
     ASSERT_FALSE(file.empty()) << name;
     Check(file, name);
 
-    ASSERT_EQ(mdl_pdt::LoadPdtFile(dir / (name + ".pdt"), picture.Header, picture.Pixels),
-              mdl_pdt::PdtStatus::Ok);
-    FillInfoHeader(picture);
+    ASSERT_EQ(picture::LoadPicture(dir / (name + ".pdt"), picture), mdl_pdt::PdtStatus::Ok);
     const auto bmp = dir_ / "picture.bmp";
-    ASSERT_TRUE(WriteBmp(bmp, picture)) << name;
+    ASSERT_EQ(picture::WriteBmp(bmp, picture), bmp::WriteStatus::Ok) << name;
     EXPECT_EQ(coretest::Sha256Hex(coretest::ReadBytes(bmp)), digest) << name;
     ++checked;
   }
