@@ -34,8 +34,8 @@ int main(int argc, char** argv) {
     }
   }
   const std::string text = "this is not a picture\n";
-  ok = ok && pdtgen::WriteFile(dir / "text.pdt",
-                               std::span(reinterpret_cast<const std::uint8_t*>(text.data()),
-                                         text.size()));
+  ok = ok && pdtgen::WriteFile(
+                 dir / "text.pdt",
+                 std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
   return ok ? 0 : 1;
 }
