@@ -14,6 +14,10 @@ PACKAGES=(
   xvfb xauth x11-utils x11-apps xdotool
   # checking the installed desktop entry
   desktop-file-utils
+  # PNG output, and reading PNG files back in the tests
+  libpng-dev imagemagick
+  # the Debian package and its checks
+  dpkg-dev fakeroot lintian shared-mime-info xdg-utils
 )
 
 missing=()
