@@ -16,6 +16,7 @@
 
 #include "names/names.h"
 #include "picture/loaded_picture.h"
+#include "png/png_writer.h"
 
 #ifndef QUILLON_VERSION
 #define QUILLON_VERSION "unknown"
@@ -29,22 +30,25 @@ namespace {
 constexpr unsigned kMaxJobs = 1024;
 
 constexpr const char* kUsage =
-    "usage: pdt2bmp [-f] [-q] IN.pdt [OUT.bmp]\n"
-    "       pdt2bmp [-f] [-q] [-r] [-j N] -o DIR IN...\n";
+    "usage: pdt2bmp [-f] [-q] [--format png|bmp] IN.pdt [OUT.bmp|OUT.png]\n"
+    "       pdt2bmp [-f] [-q] [-r] [-j N] [--format png|bmp] -o DIR IN...\n";
 
 constexpr const char* kHelp =
-    "Converts PDT pictures into uncompressed 32-bit BMP files.\n"
+    "Converts PDT pictures into uncompressed 32-bit BMP files or 8-bit RGB PNG files.\n"
     "\n"
     "Without OUT the BMP file is written beside IN, under IN's name with its last\n"
     "three letters replaced by \"bmp\" (EV001.PDT gives EV001.bmp); OUT may also\n"
     "be a folder. Each IN may be a file or a folder; a folder contributes its files\n"
     "named *.pdt (in any letter case), converted beside themselves or, with -o,\n"
-    "into DIR. Existing files are never replaced without -f.\n"
+    "into DIR. Existing files are never replaced without -f. An OUT ending in .png\n"
+    "is written as PNG, any other as BMP.\n"
     "\n"
-    "  -o, --output DIR   write the BMP files into DIR (created when missing)\n"
+    "  -o, --output DIR   write the files into DIR (created when missing)\n"
     "  -r, --recursive    also convert the files in subfolders, keeping their\n"
     "                     structure under DIR\n"
     "  -j, --jobs N       convert N files at a time (default: one per processor)\n"
+    "      --format FMT   png or bmp (default): the format of the files written\n"
+    "                     under proposed names, named *.png or *.bmp\n"
     "  -f, --force        replace existing files\n"
     "  -q, --quiet        no progress bar and no summary; errors are still shown\n"
     "      --sjis-names   name the outputs of Shift-JIS named inputs (and, with -r -o,\n"
@@ -65,6 +69,22 @@ bool ParseJobs(std::string_view text, unsigned& jobs) {
   if (value < 1 || value > kMaxJobs) return false;
   jobs = value;
   return true;
+}
+
+// The proposed output name of `input` in `format`.
+// The proposed output name for `input` in the chosen format.
+fs::path OutputName(const fs::path& input, Format format, bool sjis_names) {
+  std::string name = ProposedName(input.filename(), sjis_names).native();
+  if (format == Format::Png) name.replace(name.size() - 3, 3, "png");
+  return name;
+}
+
+bool IsPngName(const fs::path& output) {
+  const std::string ext = output.extension().string();
+  return ext.size() == 4 && ext[0] == '.' &&
+         std::tolower(static_cast<unsigned char>(ext[1])) == 'p' &&
+         std::tolower(static_cast<unsigned char>(ext[2])) == 'n' &&
+         std::tolower(static_cast<unsigned char>(ext[3])) == 'g';
 }
 
 std::string Quoted(std::string_view text) {
@@ -124,7 +144,8 @@ bool ListFolder(const fs::path& folder, FolderListing& listing, std::string& rea
 
 class Planner {
  public:
-  Planner(Plan& plan, bool sjis_names) : plan_(plan), sjis_names_(sjis_names) {}
+  Planner(Plan& plan, Format format, bool sjis_names)
+      : plan_(plan), format_(format), sjis_names_(sjis_names) {}
 
   void Add(fs::path input, fs::path output) {
     Conversion conversion{std::move(input), std::move(output), {}};
@@ -158,7 +179,7 @@ class Planner {
         const fs::path relative = folder.lexically_relative(root);
         dir = relative.empty() || relative == "." ? out_root : out_root / OutputFolders(relative);
       }
-      Add(file, dir / ProposedName(file.filename(), sjis_names_));
+      Add(file, dir / OutputName(file, format_, sjis_names_));
     }
     if (!recursive) return;
     for (const fs::path& sub : listing.folders) AddFolder(root, sub, out_root, recursive);
@@ -174,6 +195,7 @@ class Planner {
   }
 
   Plan& plan_;
+  Format format_;
   bool sjis_names_;
   std::map<std::string, fs::path> claimed_;
 };
@@ -280,7 +302,10 @@ std::string ConvertOne(const Conversion& conversion, bool force, picture::Loaded
   }
   // Checked again: the file may have appeared while the picture was decoded.
   if (!force && Exists(output)) return exists_reason;
-  const bmp::WriteStatus written = picture::WriteBmp(output, picture);
+  const bmp::WriteStatus written =
+      IsPngName(output)
+          ? png::WritePng(output, picture.Header.Width, picture.Header.Height, picture.Pixels)
+          : picture::WriteBmp(output, picture);
   picture::Reset(picture);  // keeps the pixel memory for the worker's next picture
   if (written != bmp::WriteStatus::Ok) {
     return "cannot write " + Shown(output) + " (" + bmp::Describe(written) + ")";
@@ -357,6 +382,7 @@ ParsedArguments ParseArguments(const std::vector<std::string_view>& args) {
   app.allow_windows_style_options(false);
   std::string out_dir;
   std::string jobs;
+  std::string format;
   std::vector<std::string> operands;
   app.add_flag("-f,--force", options.force)->disable_flag_override();
   app.add_flag("-q,--quiet", options.quiet)->disable_flag_override();
@@ -368,6 +394,8 @@ ParsedArguments ParseArguments(const std::vector<std::string_view>& args) {
       app.add_option("-o,--output", out_dir)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   CLI::Option* jobs_option =
       app.add_option("-j,--jobs", jobs)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  CLI::Option* format_option =
+      app.add_option("--format", format)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.add_option("operands", operands);
 
   // CLI11 takes the arguments in reverse order.
@@ -391,6 +419,13 @@ ParsedArguments ParseArguments(const std::vector<std::string_view>& args) {
                    std::to_string(kMaxJobs) + ")";
     return result;
   }
+  if (format_option->count() > 0) {
+    if (format != "png" && format != "bmp") {
+      result.error = "bad format " + Quoted(format) + " (png or bmp)";
+      return result;
+    }
+    options.format = format == "png" ? Format::Png : Format::Bmp;
+  }
   for (std::string& operand : operands) options.operands.emplace_back(std::move(operand));
   result.error = CheckOperands(options);
   return result;
@@ -398,14 +433,14 @@ ParsedArguments ParseArguments(const std::vector<std::string_view>& args) {
 
 Plan MakePlan(const Options& options) {
   Plan plan;
-  Planner planner(plan, options.sjis_names);
+  Planner planner(plan, options.format, options.sjis_names);
   if (options.out_dir) {
     const fs::path& dir = *options.out_dir;
     for (const fs::path& operand : options.operands) {
       if (IsFolder(operand)) {
         planner.AddFolder(operand, operand, dir, options.recursive);
       } else {
-        planner.Add(operand, dir / ProposedName(operand.filename(), options.sjis_names));
+        planner.Add(operand, dir / OutputName(operand, options.format, options.sjis_names));
       }
     }
     return plan;
@@ -413,12 +448,13 @@ Plan MakePlan(const Options& options) {
   const fs::path& input = options.operands.front();
   if (options.operands.size() == 2) {
     const fs::path& out = options.operands[1];
-    planner.Add(input,
-                IsFolder(out) ? out / ProposedName(input.filename(), options.sjis_names) : out);
+    planner.Add(input, IsFolder(out) ? out / OutputName(input, options.format, options.sjis_names)
+                                     : out);
   } else if (IsFolder(input)) {
     planner.AddFolder(input, input, {}, options.recursive);
   } else {
-    planner.Add(input, input.parent_path() / ProposedName(input.filename(), options.sjis_names));
+    planner.Add(input,
+                input.parent_path() / OutputName(input, options.format, options.sjis_names));
   }
   return plan;
 }

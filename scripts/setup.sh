@@ -14,6 +14,10 @@ PACKAGES=(
   xvfb xauth x11-utils x11-apps xdotool
   # checking the installed desktop entry, file type and metainfo
   desktop-file-utils appstream shared-mime-info xdg-utils libfile-mimeinfo-perl
+  # PNG output, and reading PNG files back in the tests
+  libpng-dev imagemagick
+  # the Debian package and its checks
+  dpkg-dev fakeroot lintian
 )
 
 missing=()

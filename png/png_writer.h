@@ -1,0 +1,19 @@
+// Writing pictures as PNG files: 8-bit RGB, no alpha, every pixel opaque.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+
+#include "bmp/bmp.h"
+
+namespace png {
+
+// Writes Width × Height pixels, each 0xFF000000 | R << 16 | G << 8 | B with
+// row 0 the bottom row (as a loaded picture holds them), as an 8-bit RGB PNG.
+// The file is written and replaced the way bmp::WriteBmp does it: under a
+// temporary name, renamed over `path` only when complete.
+bmp::WriteStatus WritePng(const std::filesystem::path& path, std::int32_t width,
+                          std::int32_t height, std::span<const std::uint32_t> pixels);
+
+}  // namespace png
