@@ -20,5 +20,5 @@ cmake --preset asan >/dev/null
 cmake --build --preset asan -j"$JOBS"
 ctest --preset asan -j"$JOBS"
 
-echo "== fuzzing the PDT loader for ${FUZZ_SECONDS}s"
+echo "== fuzzing the PDT loader (${FUZZ_SECONDS}s) and the image plugin"
 bash fuzz/run.sh build/asan "$FUZZ_SECONDS"
