@@ -282,14 +282,7 @@ std::string ConvertOne(const Conversion& conversion, bool force, picture::Loaded
   }
 
   const mdl_pdt::PdtStatus status = picture::LoadPicture(conversion.input, picture);
-  if (status != mdl_pdt::PdtStatus::Ok) {
-    std::string reason = mdl_pdt::Describe(status);
-    // Opening can fail for many reasons; the file system's own words say which.
-    if (status == mdl_pdt::PdtStatus::CannotOpen && status_ec) {
-      reason += " (" + status_ec.message() + ")";
-    }
-    return reason;
-  }
+  if (status != mdl_pdt::PdtStatus::Ok) return mdl_pdt::Describe(status);
 
   const fs::path folder = output.parent_path();
   if (!folder.empty()) {
@@ -448,13 +441,12 @@ Plan MakePlan(const Options& options) {
   const fs::path& input = options.operands.front();
   if (options.operands.size() == 2) {
     const fs::path& out = options.operands[1];
-    planner.Add(input, IsFolder(out) ? out / OutputName(input, options.format, options.sjis_names)
-                                     : out);
+    planner.Add(input,
+                IsFolder(out) ? out / OutputName(input, options.format, options.sjis_names) : out);
   } else if (IsFolder(input)) {
     planner.AddFolder(input, input, {}, options.recursive);
   } else {
-    planner.Add(input,
-                input.parent_path() / OutputName(input, options.format, options.sjis_names));
+    planner.Add(input, input.parent_path() / OutputName(input, options.format, options.sjis_names));
   }
   return plan;
 }

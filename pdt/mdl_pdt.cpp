@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -408,6 +409,10 @@ const char* Describe(PdtStatus status) {
   switch (status) {
     case PdtStatus::Ok:
       return "ok";
+    case PdtStatus::NotFound:
+      return "cannot open the file (No such file or directory)";
+    case PdtStatus::PermissionDenied:
+      return "cannot open the file (Permission denied)";
     case PdtStatus::CannotOpen:
       return "cannot open the file";
     case PdtStatus::CannotRead:
@@ -495,8 +500,14 @@ void FlipRows(PixelBuffer& pixels, std::int32_t width, std::int32_t height) {
 }
 
 PdtStatus LoadPdtFile(const std::filesystem::path& path, PdtHeader& header, PixelBuffer& pixels) {
+  errno = 0;
   File file(std::fopen(path.c_str(), "rb"));
-  if (!file) return PdtStatus::CannotOpen;
+  if (!file) {
+    // fopen sets errno on POSIX systems; elsewhere the reason stays general.
+    if (errno == ENOENT || errno == ENOTDIR) return PdtStatus::NotFound;
+    if (errno == EACCES || errno == EPERM) return PdtStatus::PermissionDenied;
+    return PdtStatus::CannotOpen;
+  }
   // Reads go straight into the decoder's buffer.
   std::setvbuf(file.get(), nullptr, _IONBF, 0);
 

@@ -59,15 +59,17 @@ using PixelBuffer = std::vector<std::uint32_t, DefaultInitAllocator<std::uint32_
 // Why a load failed; Ok when it did not.
 enum class PdtStatus {
   Ok,
-  CannotOpen,       // the file cannot be opened
-  CannotRead,       // a read error while reading it
-  HeaderTooShort,   // fewer than 32 bytes
-  NotPdt10,         // the signature does not hold "PDT10"
-  BadFileSize,      // FileSize leaves no payload (below 33)
-  BadDimensions,    // Width or Height below 1
-  TooLarge,         // Width × Height × 4 does not fit in a signed 32-bit integer
-  StreamTruncated,  // the stream ends before the picture is complete
-  CopyBeforeStart,  // a copy reaches back before the first pixel
+  NotFound,          // no file of that name (or a folder on its path is missing)
+  PermissionDenied,  // the file may not be read
+  CannotOpen,        // the file cannot be opened for another reason
+  CannotRead,        // a read error while reading it
+  HeaderTooShort,    // fewer than 32 bytes
+  NotPdt10,          // the signature does not hold "PDT10"
+  BadFileSize,       // FileSize leaves no payload (below 33)
+  BadDimensions,     // Width or Height below 1
+  TooLarge,          // Width × Height × 4 does not fit in a signed 32-bit integer
+  StreamTruncated,   // the stream ends before the picture is complete
+  CopyBeforeStart,   // a copy reaches back before the first pixel
 };
 
 inline constexpr std::size_t kHeaderSize = 32;

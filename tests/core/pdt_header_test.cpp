@@ -24,7 +24,8 @@ TEST(PdtSignature, AcceptsPdt10AtAnyOfTheFourPositions) {
     std::string sig(8, 'x');
     sig.replace(at, 5, "PDT10");
     mdl_pdt::PdtHeader header;
-    EXPECT_EQ(Parse(HeaderBytes(sig, 100, 4, 4), header), mdl_pdt::PdtStatus::Ok) << "at offset " << at;
+    EXPECT_EQ(Parse(HeaderBytes(sig, 100, 4, 4), header), mdl_pdt::PdtStatus::Ok)
+        << "at offset " << at;
   }
 }
 
@@ -38,8 +39,10 @@ TEST(PdtSignature, AcceptsSpaceBeforeAndZeroBytesAfter) {
 TEST(PdtSignature, SearchesPastZeroBytes) {
   // A zero byte before the text does not end the search.
   mdl_pdt::PdtHeader header;
-  EXPECT_EQ(Parse(HeaderBytes(std::string("\0\0PDT10\0", 8), 100, 4, 4), header), mdl_pdt::PdtStatus::Ok);
-  EXPECT_EQ(Parse(HeaderBytes(std::string("\0\0\0PDT10", 8), 100, 4, 4), header), mdl_pdt::PdtStatus::Ok);
+  EXPECT_EQ(Parse(HeaderBytes(std::string("\0\0PDT10\0", 8), 100, 4, 4), header),
+            mdl_pdt::PdtStatus::Ok);
+  EXPECT_EQ(Parse(HeaderBytes(std::string("\0\0\0PDT10", 8), 100, 4, 4), header),
+            mdl_pdt::PdtStatus::Ok);
 }
 
 TEST(PdtSignature, RejectsAnythingButTheExactText) {
@@ -95,7 +98,8 @@ TEST(PdtHeaderFields, AreOverwrittenEvenWhenTheSignatureFails) {
   header.FileSize = 1;
   header.Width = 1;
   const std::array<std::uint8_t, 12> reserved = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2};
-  ASSERT_EQ(Parse(HeaderBytes("PDT09", 555, 66, 77, reserved), header), mdl_pdt::PdtStatus::NotPdt10);
+  ASSERT_EQ(Parse(HeaderBytes("PDT09", 555, 66, 77, reserved), header),
+            mdl_pdt::PdtStatus::NotPdt10);
   EXPECT_EQ(std::string(header.Signature.data(), 5), "PDT09");
   EXPECT_EQ(header.FileSize, 555);
   EXPECT_EQ(header.Width, 66);
@@ -147,14 +151,19 @@ TEST(PdtHeaderLimits, ImageBytesMustFitInASigned32BitInteger) {
   constexpr std::size_t kPlenty = std::size_t{1} << 31;  // enough payload for any size
   // 536870911 × 4 = 2147483644 fits; 536870912 × 4 = 2^31 does not.
   EXPECT_EQ(mdl_pdt::CheckHeader(Header(kMaxInt, 536870911, 1), kPlenty), mdl_pdt::PdtStatus::Ok);
-  EXPECT_EQ(mdl_pdt::CheckHeader(Header(kMaxInt, 536870912, 1), kPlenty), mdl_pdt::PdtStatus::TooLarge);
-  EXPECT_EQ(mdl_pdt::CheckHeader(Header(kMaxInt, 1, 536870912), kPlenty), mdl_pdt::PdtStatus::TooLarge);
+  EXPECT_EQ(mdl_pdt::CheckHeader(Header(kMaxInt, 536870912, 1), kPlenty),
+            mdl_pdt::PdtStatus::TooLarge);
+  EXPECT_EQ(mdl_pdt::CheckHeader(Header(kMaxInt, 1, 536870912), kPlenty),
+            mdl_pdt::PdtStatus::TooLarge);
   // 23170² × 4 fits, 23171² × 4 does not.
   EXPECT_EQ(mdl_pdt::CheckHeader(Header(kMaxInt, 23170, 23170), kPlenty), mdl_pdt::PdtStatus::Ok);
-  EXPECT_EQ(mdl_pdt::CheckHeader(Header(kMaxInt, 23171, 23171), kPlenty), mdl_pdt::PdtStatus::TooLarge);
+  EXPECT_EQ(mdl_pdt::CheckHeader(Header(kMaxInt, 23171, 23171), kPlenty),
+            mdl_pdt::PdtStatus::TooLarge);
   // Products that wrap around in 32 or even 64 bits must not slip through.
-  EXPECT_EQ(mdl_pdt::CheckHeader(Header(kMaxInt, 65536, 65536), kPlenty), mdl_pdt::PdtStatus::TooLarge);
-  EXPECT_EQ(mdl_pdt::CheckHeader(Header(kMaxInt, kMaxInt, kMaxInt), kPlenty), mdl_pdt::PdtStatus::TooLarge);
+  EXPECT_EQ(mdl_pdt::CheckHeader(Header(kMaxInt, 65536, 65536), kPlenty),
+            mdl_pdt::PdtStatus::TooLarge);
+  EXPECT_EQ(mdl_pdt::CheckHeader(Header(kMaxInt, kMaxInt, kMaxInt), kPlenty),
+            mdl_pdt::PdtStatus::TooLarge);
 }
 
 TEST(PdtHeaderLimits, PayloadMustBeAbleToFillThePicture) {
@@ -167,15 +176,17 @@ TEST(PdtHeaderLimits, PayloadMustBeAbleToFillThePicture) {
 
 TEST(PdtStatusText, EveryStatusHasItsOwnPhrase) {
   const mdl_pdt::PdtStatus all[] = {mdl_pdt::PdtStatus::Ok,
-                           mdl_pdt::PdtStatus::CannotOpen,
-                           mdl_pdt::PdtStatus::CannotRead,
-                           mdl_pdt::PdtStatus::HeaderTooShort,
-                           mdl_pdt::PdtStatus::NotPdt10,
-                           mdl_pdt::PdtStatus::BadFileSize,
-                           mdl_pdt::PdtStatus::BadDimensions,
-                           mdl_pdt::PdtStatus::TooLarge,
-                           mdl_pdt::PdtStatus::StreamTruncated,
-                           mdl_pdt::PdtStatus::CopyBeforeStart};
+                                    mdl_pdt::PdtStatus::NotFound,
+                                    mdl_pdt::PdtStatus::PermissionDenied,
+                                    mdl_pdt::PdtStatus::CannotOpen,
+                                    mdl_pdt::PdtStatus::CannotRead,
+                                    mdl_pdt::PdtStatus::HeaderTooShort,
+                                    mdl_pdt::PdtStatus::NotPdt10,
+                                    mdl_pdt::PdtStatus::BadFileSize,
+                                    mdl_pdt::PdtStatus::BadDimensions,
+                                    mdl_pdt::PdtStatus::TooLarge,
+                                    mdl_pdt::PdtStatus::StreamTruncated,
+                                    mdl_pdt::PdtStatus::CopyBeforeStart};
   std::set<std::string> phrases;
   for (mdl_pdt::PdtStatus s : all) {
     const std::string phrase = mdl_pdt::Describe(s);

@@ -95,9 +95,11 @@ TEST_F(PdtLoad, WrongSignatureKeepsTheHeaderReadAndThePixelsUntouched) {
 }
 
 TEST_F(PdtLoad, RejectsFilesThatCannotBeRead) {
-  EXPECT_EQ(LoadPath(dir_ / "missing.pdt"), mdl_pdt::PdtStatus::CannotOpen);
+  EXPECT_EQ(LoadPath(dir_ / "missing.pdt"), mdl_pdt::PdtStatus::NotFound);
   ExpectNoPicture();
   EXPECT_FALSE(std::filesystem::exists(dir_ / "missing.pdt"));  // not created
+  EXPECT_EQ(LoadPath(dir_ / "nowhere" / "a.pdt"), mdl_pdt::PdtStatus::NotFound);
+  ExpectNoPicture();
 
   std::filesystem::create_directory(dir_ / "folder.pdt");
   EXPECT_NE(LoadPath(dir_ / "folder.pdt"), mdl_pdt::PdtStatus::Ok);
