@@ -149,6 +149,11 @@ int main(int argc, char** argv) {
   Bytes huge = pdtgen::MakeHeader(23170, 23170, 992);
   huge.resize(1024, 0xFF);
   put("huge-claim.pdt", huge);
+  // FileSize promises a payload that could fill 4096 × 4096 pixels (64 MiB),
+  // but the file ends after 1 KiB.
+  Bytes lying = pdtgen::MakeHeader(4096, 4096, 4096 * 4096 / 8);
+  lying.resize(1024, 0xFF);
+  put("lying-filesize.pdt", lying);
   Bytes too_large = pdtgen::MakeHeader(65536, 65536, 4);
   too_large.insert(too_large.end(), {0x80, 1, 2, 3});
   put("too-large.pdt", too_large);

@@ -28,10 +28,10 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size < 1) return 0;
-  // The first byte picks the scaled size (0: full size); the rest is the file.
-  const int scaled = data[0] % 8 == 0 ? 0 : data[0] % 8 * 3;
-  const QByteArray file(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
+  // The whole input is the file, so that the loader's seeds serve here too;
+  // its length picks the scaled size (0: full size).
+  const int scaled = size % 8 == 0 ? 0 : static_cast<int>(size % 8) * 3;
+  const QByteArray file(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
   QBuffer buffer;
   buffer.setData(file);
   buffer.open(QIODevice::ReadOnly);
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   mdl_pdt::PdtHeader header;
   mdl_pdt::PixelBuffer pixels;
-  const auto bytes = std::span(data + 1, size - 1);
+  const auto bytes = std::span(data, size);
   if (mdl_pdt::LoadPdtMemory(bytes, header, pixels) != mdl_pdt::PdtStatus::Ok) {
     Fail("the plugin read what LoadPdtMemory rejects");
   }

@@ -105,6 +105,11 @@ bool PdtHandler::read(QImage* image) {
                     .arg(header.Height)
                     .arg(limit_mb));
   }
+  // Only what the device really holds counts: a header may claim a payload,
+  // and so a picture, far larger than the file.
+  ReadUpTo(dev, file, static_cast<std::size_t>(header.FileSize) - mdl_pdt::kHeaderSize);
+  status = mdl_pdt::CheckHeader(header, file.size() - mdl_pdt::kHeaderSize);
+  if (status != mdl_pdt::PdtStatus::Ok) return Fail(QString::fromUtf8(mdl_pdt::Describe(status)));
   const QSize target = scaled_size_.isValid() && !scaled_size_.isEmpty() ? scaled_size_ : full;
   QImage out;
   if (!QImageIOHandler::allocateImage(target, QImage::Format_RGB32, &out)) {
@@ -112,7 +117,6 @@ bool PdtHandler::read(QImage* image) {
         QStringLiteral("cannot allocate a %1 × %2 image").arg(target.width()).arg(target.height()));
   }
 
-  ReadUpTo(dev, file, static_cast<std::size_t>(header.FileSize) - mdl_pdt::kHeaderSize);
   mdl_pdt::PixelBuffer pixels;
   try {
     status = mdl_pdt::LoadPdtMemory(file, header, pixels);
