@@ -87,7 +87,7 @@ constexpr std::size_t kGroupWritePixels = 8 * kMaxLength;
 constexpr std::size_t kReadPiece = std::size_t{64} * 1024;
 // Pixels of the stream-order window a load decodes into before they are moved
 // to their bottom-first rows: small enough to stay in the processor's cache.
-constexpr std::size_t kWindowPixels = std::size_t{32} * 1024;
+constexpr std::size_t kWindowPixels = std::size_t{128} * 1024;
 
 // Where the tokens of one flag group start, counted from the flag byte, and
 // how many bytes the group takes: the flag byte alone fixes both (3 bytes for
@@ -95,7 +95,11 @@ constexpr std::size_t kWindowPixels = std::size_t{32} * 1024;
 struct GroupLayout {
   std::array<std::uint8_t, 8> offset;
   std::uint8_t bytes;
+  std::uint8_t literals;
 };
+
+// Flag groups with at most this many literals branch on the token kind.
+constexpr unsigned kBranchingLiterals = 2;
 
 constexpr std::array<GroupLayout, 256> kGroupLayouts = [] {
   std::array<GroupLayout, 256> layouts{};
@@ -106,6 +110,7 @@ constexpr std::array<GroupLayout, 256> kGroupLayouts = [] {
       at += (flags << t & 0x80u) != 0 ? 3 : 2;
     }
     layouts[flags].bytes = static_cast<std::uint8_t>(at);
+    layouts[flags].literals = static_cast<std::uint8_t>(std::popcount(flags));
   }
   return layouts;
 }();
@@ -123,7 +128,7 @@ constexpr std::array<std::array<std::uint8_t, kMaxLength>, kMaxLength + 1> kRepe
 }();
 
 // The output pixels of a copy past its first four (k = 4 .. 15), taken from
-// `distance` pixels back; each reads only pixels written before it.
+// `distance` pixels back as a pixel-at-a-time forward copy would.
 void CopyTail(std::uint32_t* to, std::size_t distance) {
   const std::uint32_t* from = to - distance;
   if (distance >= kMaxLength) {
@@ -131,8 +136,7 @@ void CopyTail(std::uint32_t* to, std::size_t distance) {
   } else if (distance == 1) {
     std::fill_n(to + 4, kMaxLength - 4, from[0]);
   } else {
-    const std::uint8_t* repeat = kRepeat[distance].data();
-    for (std::size_t k = 4; k < kMaxLength; ++k) to[k] = from[repeat[k]];
+    for (std::size_t k = 4; k < kMaxLength; ++k) to[k] = from[k];
   }
 }
 
@@ -274,14 +278,22 @@ Step DecodeGroups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& 
       at += 8;
       continue;
     }
-    if (flags == 0) {
-      // Eight copies, as long runs give: each writes a whole block of
-      // kMaxLength pixels.
+    const GroupLayout& layout = kGroupLayouts[flags];
+    if (layout.literals <= kBranchingLiterals) {
+      // Few literals, as long runs give: a branch on the token kind is
+      // mostly predicted, and each copy writes a whole block of kMaxLength
+      // pixels.
       const std::uint8_t* p = src + i + 1;
-      i += 17;
+      i += layout.bytes;
       bool before_start = false;
-      for (unsigned t = 0; t < 8; ++t, p += 2) {
+      for (unsigned t = 0; t < 8; ++t) {
+        if (((flags << t) & 0x80u) != 0) {
+          win[at++] = LiteralPixelWide(p);
+          p += 3;
+          continue;
+        }
         const CopyToken copy = ReadCopy(p);
+        p += 2;
         if (copy.distance > at) {
           before_start = true;
           break;
@@ -304,7 +316,6 @@ Step DecodeGroups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& 
       }
       continue;
     }
-    const GroupLayout& layout = kGroupLayouts[flags];
     const std::uint8_t* const group = src + i;
     i += layout.bytes;
     // Every token takes the same steps: a literal is a copy of distance 0
@@ -313,7 +324,7 @@ Step DecodeGroups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& 
     // following tokens overwrite. A copy from before pixel 0 reads pixel
     // `at` instead and fails the group.
     std::uint32_t* to = win + at;
-    bool before_start = false;
+    std::size_t before_start = 0;
 #pragma GCC unroll 8
     for (unsigned t = 0; t < 8; ++t) {
       const std::uint8_t* p = group + layout.offset[t];
@@ -322,15 +333,18 @@ Step DecodeGroups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& 
           (static_cast<unsigned>(p[0]) | static_cast<unsigned>(p[1]) << 8) & copy_mask;
       std::size_t distance = (v >> 4) + (copy_mask & 1u);
       const std::size_t length = (v & 0x0Fu) + 1;
-      const bool bad = distance > static_cast<std::size_t>(to - win);
-      before_start |= bad;
-      distance = bad ? 0 : distance;
+      // All ones while the copy reaches back no further than pixel 0.
+      const std::size_t reach =
+          std::size_t{0} - static_cast<std::size_t>(distance <= static_cast<std::size_t>(to - win));
+      before_start |= ~reach;
+      distance &= reach;
+      // Pixel by pixel in order, so that an overlapping copy repeats what it
+      // has just written.
       const std::uint32_t* from = to - distance;
-      const std::uint8_t* repeat = kRepeat[std::min(distance, kMaxLength)].data();
       to[0] = (LiteralPixelWide(p) & ~copy_mask) | (from[0] & copy_mask);
-      to[1] = from[repeat[1]];
-      to[2] = from[repeat[2]];
-      to[3] = from[repeat[3]];
+      to[1] = from[1];
+      to[2] = from[2];
+      to[3] = from[3];
       if (length > 4) CopyTail(to, distance);
       to += length;
     }
