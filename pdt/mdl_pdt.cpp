@@ -88,32 +88,56 @@ constexpr std::size_t kGroupWritePixels = 8 * kMaxLength;
 constexpr std::size_t kReadPiece = std::size_t{64} * 1024;
 // Pixels of the stream-order window a load decodes into before they are moved
 // to their bottom-first rows: small enough to stay in the processor's cache.
-constexpr std::size_t kWindowPixels = std::size_t{32} * 1024;
+constexpr std::size_t kWindowPixels = std::size_t{128} * 1024;
 
-// Writes kMaxLength pixels at `to` repeating the `distance` pixels before it
-// (distance 1 to kMaxLength − 1), as a pixel-at-a-time forward copy would.
-void RepeatBlock(std::uint32_t* to, std::size_t distance) {
-  const std::uint32_t* from = to - distance;
-  if (distance == 1) {
-    std::fill_n(to, kMaxLength, from[0]);
-  } else if (distance >= 8) {
-    // Each 8-pixel half reads only pixels written before it.
-    std::memcpy(to, from, 8 * sizeof(std::uint32_t));
-    std::memcpy(to + 8, from + 8, 8 * sizeof(std::uint32_t));
-  } else if (distance == 4) {
-    std::uint32_t quad[4];
-    std::memcpy(quad, from, sizeof quad);
-    for (std::size_t k = 0; k < kMaxLength; k += 4) std::memcpy(to + k, quad, sizeof quad);
-  } else if (distance == 2) {
-    std::uint64_t pair;
-    std::memcpy(&pair, from, sizeof pair);
-    for (std::size_t k = 0; k < kMaxLength; k += 2) std::memcpy(to + k, &pair, sizeof pair);
-  } else if (distance > 4) {
-    for (std::size_t k = 0; k < kMaxLength; k += 4) {
-      std::memcpy(to + k, from + k, 4 * sizeof(std::uint32_t));
+// Where the tokens of one flag group start, counted from the flag byte, and
+// how many bytes the group takes: the flag byte alone fixes both (3 bytes for
+// a literal, 2 for a copy), so the input position never waits on a token.
+struct GroupLayout {
+  std::array<std::uint8_t, 8> offset;
+  std::uint8_t bytes;
+  std::uint8_t literals;
+};
+
+// Flag groups with at most this many literals branch on the token kind.
+constexpr unsigned kBranchingLiterals = 2;
+
+constexpr std::array<GroupLayout, 256> kGroupLayouts = [] {
+  std::array<GroupLayout, 256> layouts{};
+  for (unsigned flags = 0; flags < 256; ++flags) {
+    unsigned at = 1;
+    for (unsigned t = 0; t < 8; ++t) {
+      layouts[flags].offset[t] = static_cast<std::uint8_t>(at);
+      at += (flags << t & 0x80u) != 0 ? 3 : 2;
     }
+    layouts[flags].bytes = static_cast<std::uint8_t>(at);
+    layouts[flags].literals = static_cast<std::uint8_t>(std::popcount(flags));
+  }
+  return layouts;
+}();
+
+// For a copy of distance d (row min(d, kMaxLength)), the pixel before the
+// copy that output pixel k repeats, counted from d pixels back: k mod d for
+// short distances, k itself for the rest. Row 0 serves literals, whose
+// distance is taken as 0: every pixel repeats the literal just stored.
+constexpr std::array<std::array<std::uint8_t, kMaxLength>, kMaxLength + 1> kRepeat = [] {
+  std::array<std::array<std::uint8_t, kMaxLength>, kMaxLength + 1> rows{};
+  for (std::size_t d = 1; d <= kMaxLength; ++d) {
+    for (std::size_t k = 0; k < kMaxLength; ++k) rows[d][k] = static_cast<std::uint8_t>(k % d);
+  }
+  return rows;
+}();
+
+// The output pixels of a copy past its first four (k = 4 .. 15), taken from
+// `distance` pixels back as a pixel-at-a-time forward copy would.
+void CopyTail(std::uint32_t* to, std::size_t distance) {
+  const std::uint32_t* from = to - distance;
+  if (distance >= kMaxLength) {
+    std::memcpy(to + 4, from + 4, (kMaxLength - 4) * sizeof(std::uint32_t));
+  } else if (distance == 1) {
+    std::fill_n(to + 4, kMaxLength - 4, from[0]);
   } else {
-    for (std::size_t k = 0; k < kMaxLength; ++k) to[k] = from[k];
+    for (std::size_t k = 4; k < kMaxLength; ++k) to[k] = from[k];
   }
 }
 
@@ -248,35 +272,88 @@ Step DecodeGroups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& 
       at = out.at;
       if (fast_end - at < kGroupWritePixels) break;
     }
-    unsigned flags = src[i++];
+    const unsigned flags = src[i];
     if (flags == 0xFFu) {
-      EightLiterals(src + i, win + at);
-      i += 24;
+      EightLiterals(src + i + 1, win + at);
+      i += 25;
       at += 8;
       continue;
     }
-    for (int t = 0; t < 8; ++t, flags <<= 1) {
-      if (flags & 0x80u) {
-        win[at] = LiteralPixelWide(src + i);
-        i += 3;
-        ++at;
-      } else {
-        const CopyToken copy = ReadCopy(src + i);
-        i += 2;
+    const GroupLayout& layout = kGroupLayouts[flags];
+    if (layout.literals <= kBranchingLiterals) {
+      // Few literals, as long runs give: a branch on the token kind is
+      // mostly predicted, and each copy writes a whole block of kMaxLength
+      // pixels.
+      const std::uint8_t* p = src + i + 1;
+      i += layout.bytes;
+      bool before_start = false;
+      for (unsigned t = 0; t < 8; ++t) {
+        if (((flags << t) & 0x80u) != 0) {
+          win[at++] = LiteralPixelWide(p);
+          p += 3;
+          continue;
+        }
+        const CopyToken copy = ReadCopy(p);
+        p += 2;
         if (copy.distance > at) {
-          step = Step::CopyBeforeStart;
+          before_start = true;
           break;
         }
         std::uint32_t* to = win + at;
         if (copy.distance >= kMaxLength) {
           std::memcpy(to, to - copy.distance, kMaxLength * sizeof(std::uint32_t));
+        } else if (copy.distance == 1) {
+          std::fill_n(to, kMaxLength, to[-1]);
         } else {
-          RepeatBlock(to, copy.distance);
+          const std::uint32_t* from = to - copy.distance;
+          const std::uint8_t* repeat = kRepeat[copy.distance].data();
+          for (std::size_t k = 0; k < kMaxLength; ++k) to[k] = from[repeat[k]];
         }
         at += copy.length;
       }
+      if (before_start) {
+        step = Step::CopyBeforeStart;
+        break;
+      }
+      continue;
     }
-    if (step != Step::Continue) break;
+    const std::uint8_t* const group = src + i;
+    i += layout.bytes;
+    // Every token takes the same steps: a literal is a copy of distance 0
+    // whose first pixel is the literal, so nothing branches on the kind.
+    // Four pixels are always written; the surplus lands on pixels the
+    // following tokens overwrite. A copy from before pixel 0 reads pixel
+    // `at` instead and fails the group.
+    std::uint32_t* to = win + at;
+    std::size_t before_start = 0;
+#pragma GCC unroll 8
+    for (unsigned t = 0; t < 8; ++t) {
+      const std::uint8_t* p = group + layout.offset[t];
+      const std::uint32_t copy_mask = ((flags << t) & 0x80u) != 0 ? 0u : ~0u;
+      const unsigned v =
+          (static_cast<unsigned>(p[0]) | static_cast<unsigned>(p[1]) << 8) & copy_mask;
+      std::size_t distance = (v >> 4) + (copy_mask & 1u);
+      const std::size_t length = (v & 0x0Fu) + 1;
+      // All ones while the copy reaches back no further than pixel 0.
+      const std::size_t reach =
+          std::size_t{0} - static_cast<std::size_t>(distance <= static_cast<std::size_t>(to - win));
+      before_start |= ~reach;
+      distance &= reach;
+      // Pixel by pixel in order, so that an overlapping copy repeats what it
+      // has just written.
+      const std::uint32_t* from = to - distance;
+      to[0] = (LiteralPixelWide(p) & ~copy_mask) | (from[0] & copy_mask);
+      to[1] = from[1];
+      to[2] = from[2];
+      to[3] = from[3];
+      if (length > 4) CopyTail(to, distance);
+      to += length;
+    }
+    at = static_cast<std::size_t>(to - win);
+    if (before_start) {
+      step = Step::CopyBeforeStart;
+      break;
+    }
   }
   in = i;
   out.at = at;
