@@ -6,6 +6,7 @@
 #include <limits>
 #include <memory>
 #include <numeric>
+#include <type_traits>
 #include <vector>
 
 namespace scale {
@@ -105,7 +106,11 @@ void Scale(const std::uint32_t* src, Size from, std::uint32_t* dst, std::ptrdiff
            Size to, const Axis& columns, const Axis& rows) {
   const auto width = static_cast<std::size_t>(from.width);
   const auto acc = std::make_unique_for_overwrite<Acc[]>(width * 4);
-  const Divider divide(columns.total * rows.total);
+  const std::uint64_t divisor = columns.total * rows.total;
+  const Divider divide(divisor);
+  // Whole sums of at most 255 × divisor fit in 16 bits, and so does every
+  // partial sum on the way.
+  const bool packed = std::is_same_v<Acc, std::uint16_t> && divisor <= 0xFFFF / 255;
   // Bottom output row first and each one's source rows bottom first, so that
   // the source is read in the order it is stored.
   for (std::int32_t y = to.height; y-- > 0;) {
@@ -122,6 +127,24 @@ void Scale(const std::uint32_t* src, Size from, std::uint32_t* dst, std::ptrdiff
       }
     }
     std::uint32_t* out = dst + static_cast<std::ptrdiff_t>(y) * dst_stride;
+    if (packed) {
+      // A pixel's four 16-bit sums read as one 64-bit number: one
+      // multiplication weighs all of them, and no lane can carry into the next.
+      for (std::size_t x = 0; x < static_cast<std::size_t>(to.width); ++x) {
+        std::uint64_t sums = 0;
+        for (std::size_t t = columns.first[x]; t < columns.first[x + 1]; ++t) {
+          std::uint64_t lanes = 0;
+          std::memcpy(&lanes, acc.get() + columns.source[t] * 4, sizeof lanes);
+          sums += columns.weight[t] * lanes;
+        }
+        const auto lane = [&](std::size_t c) {
+          return (sums >> (kLittle ? 16 * c : 48 - 16 * c)) & 0xFFFFU;
+        };
+        out[x] = 0xFF000000U | divide(lane(kRed)) << 16 | divide(lane(kGreen)) << 8 |
+                 divide(lane(kBlue));
+      }
+      continue;
+    }
     for (std::size_t x = 0; x < static_cast<std::size_t>(to.width); ++x) {
       std::uint64_t r = 0;
       std::uint64_t g = 0;
