@@ -2,6 +2,8 @@
 
 #include <csetjmp>
 #include <cstddef>
+#include <cstdio>
+#include <memory>
 #include <vector>
 
 #include <png.h>
@@ -69,7 +71,11 @@ bmp::WriteStatus WritePng(const std::filesystem::path& path, std::int32_t width,
   const auto h = static_cast<std::uint32_t>(height);
   if (pixels.size() != std::size_t{w} * h) return bmp::WriteStatus::BadPicture;
   std::vector<std::uint8_t> row(std::size_t{w} * 3);
+  // The whole of a small file in one write, a large one in few.
+  constexpr std::size_t kBufferSize = std::size_t{1} << 16;
+  const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
   return bmp::ReplaceFile(path, [&](std::FILE* file) {
+    if (std::setvbuf(file, buffer.get(), _IOFBF, kBufferSize) != 0) return false;
     WriteStruct writer;
     if (writer.info == nullptr) return false;
     return EncodeRows(writer.png, writer.info, file, w, h, pixels.data(), row.data(), compression);
