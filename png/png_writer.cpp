@@ -2,9 +2,12 @@
 
 #include <csetjmp>
 #include <cstddef>
+#include <cstdio>
+#include <memory>
 #include <vector>
 
 #include <png.h>
+#include <zlib.h>
 
 namespace png {
 namespace {
@@ -31,11 +34,17 @@ struct WriteStruct {
 // Rows go out top row first, one at a time through `row`, so no second
 // full-size copy of the picture is made.
 bool EncodeRows(png_structp png, png_infop info, std::FILE* file, std::uint32_t width,
-                std::uint32_t height, const std::uint32_t* pixels, std::uint8_t* row) {
+                std::uint32_t height, const std::uint32_t* pixels, std::uint8_t* row,
+                Compression compression) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_init_io(png, file);
   png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (compression == Compression::Fast) {
+    png_set_compression_level(png, Z_BEST_SPEED);
+    png_set_compression_strategy(png, Z_RLE);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+  }
   png_write_info(png, info);
   for (std::uint32_t y = height; y-- > 0;) {
     const std::uint32_t* src = pixels + std::size_t{y} * width;
@@ -55,16 +64,21 @@ bool EncodeRows(png_structp png, png_infop info, std::FILE* file, std::uint32_t 
 }  // namespace
 
 bmp::WriteStatus WritePng(const std::filesystem::path& path, std::int32_t width,
-                          std::int32_t height, std::span<const std::uint32_t> pixels) {
+                          std::int32_t height, std::span<const std::uint32_t> pixels,
+                          Compression compression) {
   if (width < 1 || height < 1) return bmp::WriteStatus::BadPicture;
   const auto w = static_cast<std::uint32_t>(width);
   const auto h = static_cast<std::uint32_t>(height);
   if (pixels.size() != std::size_t{w} * h) return bmp::WriteStatus::BadPicture;
   std::vector<std::uint8_t> row(std::size_t{w} * 3);
+  // The whole of a small file in one write, a large one in few.
+  constexpr std::size_t kBufferSize = std::size_t{1} << 16;
+  const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
   return bmp::ReplaceFile(path, [&](std::FILE* file) {
+    if (std::setvbuf(file, buffer.get(), _IOFBF, kBufferSize) != 0) return false;
     WriteStruct writer;
     if (writer.info == nullptr) return false;
-    return EncodeRows(writer.png, writer.info, file, w, h, pixels.data(), row.data());
+    return EncodeRows(writer.png, writer.info, file, w, h, pixels.data(), row.data(), compression);
   });
 }
 

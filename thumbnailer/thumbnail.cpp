@@ -19,7 +19,7 @@ std::string WriteThumbnail(const std::filesystem::path& input, const std::filesy
   const scale::Size size = scale::FitWithin(full, max_side);
   bmp::WriteStatus written = bmp::WriteStatus::Ok;
   if (size.width == full.width && size.height == full.height) {
-    written = png::WritePng(output, full.width, full.height, pixels);
+    written = png::WritePng(output, full.width, full.height, pixels, png::Compression::Fast);
   } else {
     // Kept bottom row first, like the loaded picture, for the PNG writer.
     mdl_pdt::PixelBuffer small(static_cast<std::size_t>(size.width) *
@@ -27,8 +27,7 @@ std::string WriteThumbnail(const std::filesystem::path& input, const std::filesy
     std::uint32_t* last_row = small.data() + static_cast<std::size_t>(size.height - 1) *
                                                  static_cast<std::size_t>(size.width);
     scale::ScaleArea(pixels, full, last_row, -static_cast<std::ptrdiff_t>(size.width), size);
-    pixels = {};
-    written = png::WritePng(output, size.width, size.height, small);
+    written = png::WritePng(output, size.width, size.height, small, png::Compression::Fast);
   }
   if (written != bmp::WriteStatus::Ok) {
     return "cannot write " + output.string() + " (" + bmp::Describe(written) + ")";
