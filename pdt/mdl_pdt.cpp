@@ -262,8 +262,9 @@ Step DecodeGroups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& 
   const std::size_t src_len = bytes.size();
   std::uint32_t* const win = out.window();
   std::size_t i = in;
-  std::size_t at = out.at;
+  // FastEnd first: it may slide the window and so move `out.at`.
   std::size_t fast_end = out.FastEnd();
+  std::size_t at = out.at;
   Step step = Step::Continue;
   while (src_len - i >= kGroupReadBytes) {
     if (fast_end - at < kGroupWritePixels) {
