@@ -84,11 +84,19 @@ constexpr std::size_t kGroupReadBytes = std::size_t{1} + 8 * 3 + 1;
 // each writing a whole block of kMaxLength pixels whatever its length (the
 // surplus lands on pixels the following tokens overwrite).
 constexpr std::size_t kGroupWritePixels = 8 * kMaxLength;
-// The most payload bytes a file load holds at once.
-constexpr std::size_t kReadPiece = std::size_t{64} * 1024;
-// Pixels of the stream-order window a load decodes into before they are moved
-// to their bottom-first rows: small enough to stay in the processor's cache.
-constexpr std::size_t kWindowPixels = std::size_t{128} * 1024;
+// The most payload bytes a file load holds at once, and the pixels of the
+// stream-order window a load decodes into before they are moved to their
+// bottom-first rows (small enough to stay in the processor's cache). A test
+// build makes both tiny, so that small pictures cross many refills and slides.
+#ifndef QUILLON_PDT_READ_PIECE
+#define QUILLON_PDT_READ_PIECE (64 * 1024)
+#endif
+#ifndef QUILLON_PDT_WINDOW_PIXELS
+#define QUILLON_PDT_WINDOW_PIXELS (128 * 1024)
+#endif
+constexpr std::size_t kReadPiece = QUILLON_PDT_READ_PIECE;
+constexpr std::size_t kWindowPixels = QUILLON_PDT_WINDOW_PIXELS;
+static_assert(kReadPiece >= 2 * kGroupReadBytes && kWindowPixels >= kGroupWritePixels);
 
 // Where the tokens of one flag group start, counted from the flag byte, and
 // how many bytes the group takes: the flag byte alone fixes both (3 bytes for
