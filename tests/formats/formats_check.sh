@@ -6,13 +6,7 @@
 set -uo pipefail
 
 make_pictures=$1 pdt2bmp=$2 bin_dir=$3 entry=$4
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-  echo "FAILED: $*" >&2
-  failures=$((failures + 1))
-}
+source "$(dirname "$0")/../support/check.sh"
 command -v convert >/dev/null || { echo "ImageMagick is not installed" >&2; exit 77; }
 
 "$make_pictures" "$work/in" || { echo "cannot make the pictures" >&2; exit 1; }

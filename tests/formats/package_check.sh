@@ -8,13 +8,7 @@
 set -uo pipefail
 build_dir=$1 qt_read=$2 make_pictures=$3
 command -v cpack >/dev/null && command -v dpkg-deb >/dev/null || { echo "no cpack or dpkg" >&2; exit 77; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-  echo "FAILED: $*" >&2
-  failures=$((failures + 1))
-}
+source "$(dirname "$0")/../support/check.sh"
 
 (cd "$work" && cpack -G DEB --config "$build_dir/CPackConfig.cmake" -B "$work/out") >"$work/cpack.log" 2>&1 ||
   { cat "$work/cpack.log" >&2; echo "FAILED: cpack" >&2; exit 1; }

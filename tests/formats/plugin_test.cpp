@@ -1,6 +1,6 @@
 // The "pdt" image plugin as Qt programs meet it: loaded by its path, found by
 // QImageReader, and read over files, buffers and a device that hands out a
-// few bytes at a time like a pipe. Its pixels are compared with LoadPdt's.
+// few bytes at a time like a pipe. Its pixels are compared with the loader's.
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QImage>
@@ -57,13 +57,11 @@ QByteArray Bytes(const std::vector<std::uint8_t>& bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())};
 }
 
-// The picture LoadPdt makes of `file`, turned top row first as a QImage.
+// The picture the loader makes of `file`, turned top row first as a QImage.
 QImage Expected(const std::vector<std::uint8_t>& file) {
-  testsupport::TempDir dir;
-  testsupport::WriteBytes(dir / "p.pdt", file);
   mdl_pdt::PdtHeader header;
   mdl_pdt::PixelBuffer pixels;
-  if (!mdl_pdt::LoadPdt(dir / "p.pdt", header, pixels)) return {};
+  if (mdl_pdt::LoadPdtMemory(file, header, pixels) != mdl_pdt::PdtStatus::Ok) return {};
   QImage image(header.Width, header.Height, QImage::Format_RGB32);
   for (int y = 0; y < header.Height; ++y) {
     std::copy_n(pixels.data() + static_cast<std::size_t>(header.Height - 1 - y) *
@@ -139,33 +137,6 @@ TEST_F(PdtPlugin, ReadsTheSamePixelsAsLoadPdt) {
     EXPECT_TRUE(ReadWithHandler(&trickle, image));
     EXPECT_EQ(image, expected);
   }
-}
-
-// canRead() makes the loader's signature test: "PDT10" anywhere in the first
-// eight bytes, exactly.
-TEST_F(PdtPlugin, RecognisesTheSignatureAsTheLoaderDoes) {
-  testsupport::TempDir dir;
-  std::vector<std::uint8_t> file = Art(8, 8, 6);
-  const std::vector<std::array<char, 8>> signatures = {
-      {'P', 'D', 'T', '1', '0', 0, 0, 0}, {' ', 'P', 'D', 'T', '1', '0', 0, 0},
-      {0, 0, 0, 'P', 'D', 'T', '1', '0'}, {'p', 'd', 't', '1', '0', 0, 0, 0},
-      {'P', 'D', 'T', '1', '1', 0, 0, 0}, {'X', 'X', 'X', 'X', 'P', 'D', 'T', '1'}};
-  for (const auto& signature : signatures) {
-    std::copy(signature.begin(), signature.end(), file.begin());
-    testsupport::WriteBytes(dir / "s.pdt", file);
-    mdl_pdt::PdtHeader header;
-    mdl_pdt::PixelBuffer pixels;
-    const bool loads = mdl_pdt::LoadPdt(dir / "s.pdt", header, pixels);
-    QBuffer buffer;
-    buffer.setData(Bytes(file));
-    buffer.open(QIODevice::ReadOnly);
-    EXPECT_EQ(Plugin()->capabilities(&buffer, QByteArray()) == QImageIOPlugin::CanRead, loads)
-        << std::string(signature.begin(), signature.end());
-  }
-  QBuffer short_buffer;
-  short_buffer.setData(QByteArray("PDT10"));
-  short_buffer.open(QIODevice::ReadOnly);
-  EXPECT_EQ(Plugin()->capabilities(&short_buffer, QByteArray()), QImageIOPlugin::Capabilities());
 }
 
 // A scaled read averages the picture's pixels straight from the decoded
