@@ -190,8 +190,9 @@ class Source {
 // Where decoded pixels go. The decoder writes in stream order into a window;
 // `at` is the window index of the next pixel and `base` the stream index of
 // window pixel 0. Top row first, the window is the picture itself. Bottom row
-// first, it is a small buffer of its own: finished pixels move from it to
-// their rows, and the last kMaxDistance pixels slide to its front so that
+// first, or row by row to a sink, it is a small buffer of its own: finished
+// pixels move from it to their rows (finished rows to the sink), and the last
+// kMaxDistance pixels, with any unfinished row, slide to its front so that
 // copies still find them.
 class Output {
  public:
@@ -207,6 +208,16 @@ class Output {
         rows_(pixels),
         width_(width),
         height_(height) {}
+  // Rows of `width` pixels handed to `sink` top row first; the window also
+  // holds an unfinished row.
+  Output(RowSink& sink, std::size_t width, std::size_t height)
+      : own_(std::min(width * height, kWindowPixels + kMaxDistance + width)),
+        window_(own_.data()),
+        capacity_(own_.size()),
+        total_(width * height),
+        sink_(&sink),
+        width_(width),
+        height_(height) {}
 
   std::uint32_t* window() const { return window_; }
   std::size_t at = 0;
@@ -214,7 +225,7 @@ class Output {
   // Window index up to which a whole flag group can be written unchecked;
   // makes room first when the window is nearly full.
   std::size_t FastEnd() {
-    if (rows_ != nullptr && capacity_ - at < kGroupWritePixels && capacity_ < total_ - base_) {
+    if (windowed() && capacity_ - at < kGroupWritePixels && capacity_ < total_ - base_) {
       Slide();
     }
     return std::min(capacity_, total_ - base_);
@@ -224,12 +235,21 @@ class Output {
 
   // Moves the pixels not yet moved to their rows; the picture is complete.
   void Finish() {
-    if (rows_ != nullptr) MoveOut();
+    if (windowed()) MoveOut();
   }
 
  private:
-  // Moves window pixels [moved_, base_ + at) of the stream to their rows.
+  bool windowed() const { return rows_ != nullptr || sink_ != nullptr; }
+
+  // Moves window pixels [moved_, base_ + at) of the stream to their rows; a
+  // sink gets the finished rows among them.
   void MoveOut() {
+    if (sink_ != nullptr) {
+      for (; moved_ + width_ <= base_ + at; moved_ += width_) {
+        sink_->Row(moved_ / width_, std::span(window_ + (moved_ - base_), width_));
+      }
+      return;
+    }
     std::size_t from = moved_;
     const std::size_t end = base_ + at;
     while (from < end) {
@@ -244,7 +264,7 @@ class Output {
   }
   void Slide() {
     MoveOut();
-    const std::size_t keep = std::min(at, kMaxDistance);
+    const std::size_t keep = std::min(at, std::max(kMaxDistance, base_ + at - moved_));
     std::memmove(window_, window_ + at - keep, keep * sizeof(std::uint32_t));
     base_ += at - keep;
     at = keep;
@@ -257,11 +277,16 @@ class Output {
   std::size_t base_ = 0;
   std::size_t moved_ = 0;
   std::uint32_t* rows_ = nullptr;
+  RowSink* sink_ = nullptr;
   std::size_t width_ = 0;
   std::size_t height_ = 0;
 };
 
 enum class Step { Continue, Done, CopyBeforeStart, Truncated };
+
+// Among the loaders' own results: a file whose header was read and accepted
+// but whose size cannot be known (not a regular file).
+constexpr auto kNotRegular = static_cast<PdtStatus>(-1);
 
 // Whole flag groups while their input and output need no checks; returns
 // with `in` at the next flag byte when either runs short.
@@ -489,6 +514,57 @@ PdtStatus LoadFrom(Source& source, std::size_t payload_bytes, const PdtHeader& h
   return status;
 }
 
+// LoadFrom with the rows handed to `sink`.
+PdtStatus DecodeRowsFrom(Source& source, std::size_t payload_bytes, const PdtHeader& header,
+                         RowSink& sink) {
+  const PdtStatus status = CheckHeader(header, payload_bytes);
+  if (status != PdtStatus::Ok) return status;
+  sink.Begin(header);
+  Output out(sink, static_cast<std::size_t>(header.Width), static_cast<std::size_t>(header.Height));
+  return Decode(source, out);
+}
+
+// Opens a PDT file and reads its header, leaving the file at the payload
+// (NotRegular, an internal status, when its header is good but it is not a
+// regular file);
+// `available` gets the payload bytes to decode: what the file really holds
+// from offset 32, but never more than FileSize − 32 bytes, so that a short
+// file costs no more memory than its size.
+PdtStatus OpenPdt(const std::filesystem::path& path, File& file, PdtHeader& header,
+                  std::size_t& available) {
+  errno = 0;
+  file.reset(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    // fopen sets errno on POSIX systems; elsewhere the reason stays general.
+    if (errno == ENOENT || errno == ENOTDIR) return PdtStatus::NotFound;
+    if (errno == EACCES || errno == EPERM) return PdtStatus::PermissionDenied;
+    return PdtStatus::CannotOpen;
+  }
+  // Reads go straight into the decoder's buffer.
+  std::setvbuf(file.get(), nullptr, _IONBF, 0);
+
+  std::array<std::uint8_t, kHeaderSize> head{};
+  const long long got = ReadUpTo(file.get(), head.data(), head.size());
+  if (got < 0) return PdtStatus::CannotRead;
+  const PdtStatus status =
+      ParseHeader(std::span(head.data(), static_cast<std::size_t>(got)), header);
+  if (status != PdtStatus::Ok) return status;
+
+  std::error_code ec;
+  const std::uintmax_t file_bytes = std::filesystem::file_size(path, ec);
+  if (ec) return kNotRegular;
+  available = static_cast<std::size_t>(std::min<std::uintmax_t>(
+      DeclaredPayload(header), file_bytes > kHeaderSize ? file_bytes - kHeaderSize : 0));
+  return PdtStatus::Ok;
+}
+
+// The payload of a PDT file held in memory: what it holds from offset 32, but
+// never more than FileSize − 32 bytes.
+std::span<const std::uint8_t> PayloadOf(std::span<const std::uint8_t> file,
+                                        const PdtHeader& header) {
+  return file.subspan(kHeaderSize, std::min(DeclaredPayload(header), file.size() - kHeaderSize));
+}
+
 }  // namespace
 
 const char* Describe(PdtStatus status) {
@@ -586,34 +662,14 @@ void FlipRows(PixelBuffer& pixels, std::int32_t width, std::int32_t height) {
 }
 
 PdtStatus LoadPdtFile(const std::filesystem::path& path, PdtHeader& header, PixelBuffer& pixels) {
-  errno = 0;
-  File file(std::fopen(path.c_str(), "rb"));
-  if (!file) {
-    // fopen sets errno on POSIX systems; elsewhere the reason stays general.
-    if (errno == ENOENT || errno == ENOTDIR) return PdtStatus::NotFound;
-    if (errno == EACCES || errno == EPERM) return PdtStatus::PermissionDenied;
-    return PdtStatus::CannotOpen;
-  }
-  // Reads go straight into the decoder's buffer.
-  std::setvbuf(file.get(), nullptr, _IONBF, 0);
-
-  std::array<std::uint8_t, kHeaderSize> head{};
-  const long long got = ReadUpTo(file.get(), head.data(), head.size());
-  if (got < 0) return PdtStatus::CannotRead;
-  const PdtStatus status =
-      ParseHeader(std::span(head.data(), static_cast<std::size_t>(got)), header);
-  if (status != PdtStatus::Ok) return status;
-
-  // The payload is what the file really holds from offset 32, but never more
-  // than FileSize − 32 bytes: a short file costs no more memory than its size.
-  std::error_code ec;
-  const std::uintmax_t file_bytes = std::filesystem::file_size(path, ec);
-  if (ec) {  // not a regular file
-    pixels.clear();
+  File file;
+  std::size_t available = 0;
+  const PdtStatus status = OpenPdt(path, file, header, available);
+  if (status == kNotRegular) {
+    pixels.clear();  // the header was accepted, so nothing of the old picture stays
     return PdtStatus::CannotRead;
   }
-  const std::size_t available = static_cast<std::size_t>(std::min<std::uintmax_t>(
-      DeclaredPayload(header), file_bytes > kHeaderSize ? file_bytes - kHeaderSize : 0));
+  if (status != PdtStatus::Ok) return status;
   Source source(file.get(), available);
   return LoadFrom(source, available, header, pixels);
 }
@@ -622,10 +678,25 @@ PdtStatus LoadPdtMemory(std::span<const std::uint8_t> file, PdtHeader& header,
                         PixelBuffer& pixels) {
   const PdtStatus status = ParseHeader(file, header);
   if (status != PdtStatus::Ok) return status;
-  const std::span<const std::uint8_t> payload =
-      file.subspan(kHeaderSize, std::min(DeclaredPayload(header), file.size() - kHeaderSize));
-  Source source(payload);
-  return LoadFrom(source, payload.size(), header, pixels);
+  Source source(PayloadOf(file, header));
+  return LoadFrom(source, source.bytes().size(), header, pixels);
+}
+
+PdtStatus DecodeRowsFile(const std::filesystem::path& path, PdtHeader& header, RowSink& sink) {
+  File file;
+  std::size_t available = 0;
+  const PdtStatus status = OpenPdt(path, file, header, available);
+  if (status == kNotRegular) return PdtStatus::CannotRead;
+  if (status != PdtStatus::Ok) return status;
+  Source source(file.get(), available);
+  return DecodeRowsFrom(source, available, header, sink);
+}
+
+PdtStatus DecodeRowsMemory(std::span<const std::uint8_t> file, PdtHeader& header, RowSink& sink) {
+  const PdtStatus status = ParseHeader(file, header);
+  if (status != PdtStatus::Ok) return status;
+  Source source(PayloadOf(file, header));
+  return DecodeRowsFrom(source, source.bytes().size(), header, sink);
 }
 
 bool LoadPdt(const std::filesystem::path& path, PdtHeader& header, PixelBuffer& pixels) {

@@ -114,6 +114,24 @@ PdtStatus LoadPdtFile(const std::filesystem::path& path, PdtHeader& header, Pixe
 // the same checks, pixels and failures as LoadPdtFile.
 PdtStatus LoadPdtMemory(std::span<const std::uint8_t> file, PdtHeader& header, PixelBuffer& pixels);
 
+// Receives a picture one row at a time as it is decoded, top row first, so
+// that a caller who only passes the rows on (scaling, copying into an image
+// of its own) needs no memory for the whole picture.
+class RowSink {
+ public:
+  virtual ~RowSink() = default;
+  // The header has been read and checked; rows follow.
+  virtual void Begin(const PdtHeader& header) = 0;
+  // Row `index` (0 = top), Width pixels; valid only during the call.
+  virtual void Row(std::size_t index, std::span<const std::uint32_t> pixels) = 0;
+};
+
+// LoadPdtFile and LoadPdtMemory with the rows handed to `sink` instead of
+// stored: the same checks, pixels and failures. A failure can come after some
+// rows have been handed over; the caller decides what they are worth.
+PdtStatus DecodeRowsFile(const std::filesystem::path& path, PdtHeader& header, RowSink& sink);
+PdtStatus DecodeRowsMemory(std::span<const std::uint8_t> file, PdtHeader& header, RowSink& sink);
+
 // LoadPdtFile with a Boolean result: true when a picture was loaded.
 bool LoadPdt(const std::filesystem::path& path, PdtHeader& header, PixelBuffer& pixels);
 

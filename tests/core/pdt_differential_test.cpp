@@ -2,7 +2,8 @@
 // random token streams, valid and broken, over many widths, and the shared set
 // of game-art pictures checked against the digests of their BMP files. Every
 // input goes through the in-memory loader and the file loader, into one pixel
-// buffer that is reused throughout.
+// buffer that is reused throughout, and through the row-by-row decoder from
+// memory and from the file.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -18,6 +19,24 @@
 namespace {
 
 using coretest::Bytes;
+
+// Appends the rows it is handed, checking that they come top row first.
+class RowCollector : public mdl_pdt::RowSink {
+ public:
+  void Begin(const mdl_pdt::PdtHeader& header) override {
+    width_ = static_cast<std::size_t>(header.Width);
+    pixels.clear();
+  }
+  void Row(std::size_t index, std::span<const std::uint32_t> row) override {
+    EXPECT_EQ(index * width_, pixels.size());
+    EXPECT_EQ(row.size(), width_);
+    pixels.insert(pixels.end(), row.begin(), row.end());
+  }
+  std::vector<std::uint32_t> pixels;
+
+ private:
+  std::size_t width_ = 0;
+};
 
 class PdtDifferential : public testing::Test {
  protected:
@@ -57,6 +76,16 @@ class PdtDifferential : public testing::Test {
     ASSERT_EQ(from_file, memory) << what;
     if (expect_ok) {
       ASSERT_EQ(pixels_, flipped) << what;
+    }
+
+    RowCollector rows;
+    ASSERT_EQ(mdl_pdt::DecodeRowsMemory(file, header, rows), memory) << what;
+    if (expect_ok) {
+      ASSERT_EQ(rows.pixels, expected) << what << ": rows from memory";
+    }
+    ASSERT_EQ(mdl_pdt::DecodeRowsFile(path, header, rows), memory) << what;
+    if (expect_ok) {
+      ASSERT_EQ(rows.pixels, expected) << what << ": rows from the file";
     }
   }
 
@@ -99,8 +128,8 @@ Bytes RandomStream(std::size_t pixels, std::mt19937& rng, bool broken) {
 TEST_F(PdtDifferential, RandomStreamsOverManyWidths) {
   std::mt19937 rng(91);
   pixels_.reserve(200000);
-  for (std::int32_t w : {1,  2,  3,  4,  5,  6,  7,  8,  9,   10,  11,   12,  13,
-                         14, 15, 16, 17, 20, 31, 33, 64, 127, 640, 1281, 4097}) {
+  for (std::int32_t w : {1,  2,  3,  4,  5,  6,  7,  8,  9,   10,  11,   12,   13,
+                         14, 15, 16, 17, 20, 31, 33, 64, 127, 640, 1281, 4097, 9001}) {
     for (int round = 0; round < 6; ++round) {
       const std::int32_t h = 1 + static_cast<std::int32_t>(rng() % (150000 / w + 1));
       const auto count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
