@@ -79,38 +79,46 @@ void AccumulateRow(const std::uint32_t* row, std::size_t width, Acc weight, Acc*
 }
 
 #if defined(__GNUC__)
-// Sixteen bytes and sixteen 16-bit sums as the compiler's vector types: one
-// operation on them stands for sixteen, in whatever vector instructions the
-// processor has.
-using Bytes16 = unsigned char __attribute__((vector_size(16)));
-using Sums16 = std::uint16_t __attribute__((vector_size(32)));
+// Thirty-two bytes and thirty-two 16-bit sums as the compiler's vector types:
+// one operation on them stands for thirty-two, in whatever vector
+// instructions the processor has.
+using Bytes32 = unsigned char __attribute__((vector_size(32)));
+using Sums32 = std::uint16_t __attribute__((vector_size(64)));
 
-// AccumulateRow for 16-bit sums, sixteen bytes at a time, over row r0 and,
-// when kTwo, row r1 as well: two rows in one pass over `acc`.
-template <bool kSet, bool kTwo>
-void AccumulateRows16(const unsigned char* r0, std::uint16_t w0, const unsigned char* r1,
-                      std::uint16_t w1, std::size_t count, std::uint16_t* acc) {
+// AccumulateRow for 16-bit sums, thirty-two bytes at a time: acc[i] = weight
+// × row[i] (set) or acc[i] += it. Built for wider vector units as well where
+// the processor has them (AVX2, AVX-512), chosen when the program starts.
+#if defined(__x86_64__) && defined(__has_attribute)
+#if __has_attribute(target_clones)
+#define QUILLON_SCALE_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+#endif
+#endif
+#ifndef QUILLON_SCALE_CLONES
+#define QUILLON_SCALE_CLONES
+#endif
+QUILLON_SCALE_CLONES
+void AccumulateRow16(const unsigned char* row, std::uint16_t weight, std::size_t count, bool set,
+                     std::uint16_t* acc) {
   std::size_t i = 0;
-  for (; i + 16 <= count; i += 16) {
-    Bytes16 b;
-    std::memcpy(&b, r0 + i, sizeof b);
-    Sums16 sum = __builtin_convertvector(b, Sums16) * w0;
-    if constexpr (kTwo) {
-      std::memcpy(&b, r1 + i, sizeof b);
-      sum += __builtin_convertvector(b, Sums16) * w1;
+  if (set) {
+    for (; i + 32 <= count; i += 32) {
+      Bytes32 b;
+      std::memcpy(&b, row + i, sizeof b);
+      const Sums32 sum = __builtin_convertvector(b, Sums32) * weight;
+      std::memcpy(acc + i, &sum, sizeof sum);
     }
-    if constexpr (!kSet) {
-      Sums16 a;
-      std::memcpy(&a, acc + i, sizeof a);
-      sum += a;
-    }
+    for (; i < count; ++i) acc[i] = static_cast<std::uint16_t>(weight * row[i]);
+    return;
+  }
+  for (; i + 32 <= count; i += 32) {
+    Bytes32 b;
+    std::memcpy(&b, row + i, sizeof b);
+    Sums32 sum;
+    std::memcpy(&sum, acc + i, sizeof sum);
+    sum += __builtin_convertvector(b, Sums32) * weight;
     std::memcpy(acc + i, &sum, sizeof sum);
   }
-  for (; i < count; ++i) {
-    auto sum = static_cast<std::uint16_t>((kSet ? 0 : acc[i]) + w0 * r0[i]);
-    if constexpr (kTwo) sum = static_cast<std::uint16_t>(sum + w1 * r1[i]);
-    acc[i] = sum;
-  }
+  for (; i < count; ++i) acc[i] = static_cast<std::uint16_t>(acc[i] + weight * row[i]);
 }
 #endif
 
@@ -134,97 +142,115 @@ class Divider {
   std::uint64_t reciprocal_;
 };
 
-// Down the columns first: for each output row, its source rows' weighted bytes
-// into `acc`, one entry per byte of a source row; then across: each output
-// pixel's columns of `acc`, weighted, divided by the sum of all its weights.
+}  // namespace
+
+// Down the columns first: each output row's source rows, as they arrive,
+// weighted into `acc`, one entry per byte of a source row; then across: each
+// output pixel's columns of `acc`, weighted, divided by the sum of all their
+// weights. Output rows are taken in order and each one's source rows are
+// consecutive, so one row of sums is enough, whether shrinking or enlarging.
+class RowScaler::Impl {
+ public:
+  virtual ~Impl() = default;
+  virtual void Add(const std::uint32_t* row) = 0;
+};
+
+namespace {
+
 template <class Acc>
-void Scale(const std::uint32_t* src, Size from, std::uint32_t* dst, std::ptrdiff_t dst_stride,
-           Size to, const Axis& columns, const Axis& rows) {
-  const auto width = static_cast<std::size_t>(from.width);
-  const auto acc = std::make_unique_for_overwrite<Acc[]>(width * 4);
-  const std::uint64_t divisor = columns.total * rows.total;
-  const Divider divide(divisor);
-  // Whole sums of at most 255 × divisor fit in 16 bits, and so does every
-  // partial sum on the way.
-  const bool packed = std::is_same_v<Acc, std::uint16_t> && divisor <= 0xFFFF / 255;
-  // Bottom output row first and each one's source rows bottom first, so that
-  // the source is read in the order it is stored.
-  for (std::int32_t y = to.height; y-- > 0;) {
-    const auto ry = static_cast<std::size_t>(y);
-    const auto line = [&](std::size_t tap) {
-      // Source row `source` counted from the top is stored from the bottom.
-      const std::size_t stored = static_cast<std::size_t>(from.height) - 1 - rows.source[tap];
-      return src + stored * width;
-    };
-    const std::size_t first = rows.first[ry];
-    std::size_t end = rows.first[ry + 1];
+class Scaler final : public RowScaler::Impl {
+ public:
+  Scaler(Size from, Size to, std::uint32_t* dst, std::ptrdiff_t dst_stride, Axis columns, Axis rows)
+      : width_(static_cast<std::size_t>(from.width)),
+        to_(to),
+        dst_(dst),
+        dst_stride_(dst_stride),
+        columns_(std::move(columns)),
+        rows_(std::move(rows)),
+        acc_(std::make_unique_for_overwrite<Acc[]>(width_ * 4)),
+        divide_(columns_.total * rows_.total),
+        // Whole sums of at most 255 × divisor fit in 16 bits, and so does
+        // every partial sum on the way.
+        packed_(std::is_same_v<Acc, std::uint16_t> &&
+                columns_.total * rows_.total <= 0xFFFF / 255) {}
+
+  // Source row `source_` (counted from the top): weighed into every output
+  // row that covers it, those rows written out as they complete.
+  void Add(const std::uint32_t* row) override {
+    const auto y_end = static_cast<std::size_t>(to_.height);
+    while (y_ < y_end && rows_.source[tap_] == source_) {
+      Accumulate(row, rows_.weight[tap_], tap_ == rows_.first[y_]);
+      if (++tap_ < rows_.first[y_ + 1]) break;
+      Emit();
+      ++y_;
+    }
+    ++source_;
+  }
+
+ private:
+  void Accumulate(const std::uint32_t* row, std::uint32_t weight, bool set) {
 #if defined(__GNUC__)
     if constexpr (std::is_same_v<Acc, std::uint16_t>) {
-      const std::size_t count = width * 4;
-      const auto bytes = [&](std::size_t tap) {
-        return reinterpret_cast<const unsigned char*>(line(tap));
-      };
-      for (bool set = true; end > first; set = false) {
-        if (end - first >= 2) {
-          const auto* r0 = bytes(end - 1);
-          const auto* r1 = bytes(end - 2);
-          const auto w0 = static_cast<std::uint16_t>(rows.weight[end - 1]);
-          const auto w1 = static_cast<std::uint16_t>(rows.weight[end - 2]);
-          set ? AccumulateRows16<true, true>(r0, w0, r1, w1, count, acc.get())
-              : AccumulateRows16<false, true>(r0, w0, r1, w1, count, acc.get());
-          end -= 2;
-        } else {
-          const auto* r0 = bytes(end - 1);
-          const auto w0 = static_cast<std::uint16_t>(rows.weight[end - 1]);
-          set ? AccumulateRows16<true, false>(r0, w0, r0, 0, count, acc.get())
-              : AccumulateRows16<false, false>(r0, w0, r0, 0, count, acc.get());
-          end -= 1;
-        }
-      }
+      const auto* bytes = reinterpret_cast<const unsigned char*>(row);
+      const auto w = static_cast<std::uint16_t>(weight);
+      AccumulateRow16(bytes, w, width_ * 4, set, acc_.get());
+      return;
     }
 #endif
-    for (std::size_t t = end; t-- > first;) {
-      const auto weight = static_cast<Acc>(rows.weight[t]);
-      if (t + 1 == rows.first[ry + 1]) {
-        AccumulateRow<true>(line(t), width, weight, acc.get());
-      } else {
-        AccumulateRow<false>(line(t), width, weight, acc.get());
-      }
-    }
-    std::uint32_t* out = dst + static_cast<std::ptrdiff_t>(y) * dst_stride;
-    if (packed) {
+    set ? AccumulateRow<true>(row, width_, static_cast<Acc>(weight), acc_.get())
+        : AccumulateRow<false>(row, width_, static_cast<Acc>(weight), acc_.get());
+  }
+
+  // Output row y_ from the sums of its source rows.
+  void Emit() {
+    std::uint32_t* out = dst_ + static_cast<std::ptrdiff_t>(y_) * dst_stride_;
+    const Acc* acc = acc_.get();
+    if (packed_) {
       // A pixel's four 16-bit sums read as one 64-bit number: one
       // multiplication weighs all of them, and no lane can carry into the next.
-      for (std::size_t x = 0; x < static_cast<std::size_t>(to.width); ++x) {
+      for (std::size_t x = 0; x < static_cast<std::size_t>(to_.width); ++x) {
         std::uint64_t sums = 0;
-        for (std::size_t t = columns.first[x]; t < columns.first[x + 1]; ++t) {
+        for (std::size_t t = columns_.first[x]; t < columns_.first[x + 1]; ++t) {
           std::uint64_t lanes = 0;
-          std::memcpy(&lanes, acc.get() + columns.source[t] * 4, sizeof lanes);
-          sums += columns.weight[t] * lanes;
+          std::memcpy(&lanes, acc + columns_.source[t] * 4, sizeof lanes);
+          sums += columns_.weight[t] * lanes;
         }
         const auto lane = [&](std::size_t c) {
           return (sums >> (kLittle ? 16 * c : 48 - 16 * c)) & 0xFFFFU;
         };
-        out[x] = 0xFF000000U | divide(lane(kRed)) << 16 | divide(lane(kGreen)) << 8 |
-                 divide(lane(kBlue));
+        out[x] = 0xFF000000U | divide_(lane(kRed)) << 16 | divide_(lane(kGreen)) << 8 |
+                 divide_(lane(kBlue));
       }
-      continue;
+      return;
     }
-    for (std::size_t x = 0; x < static_cast<std::size_t>(to.width); ++x) {
+    for (std::size_t x = 0; x < static_cast<std::size_t>(to_.width); ++x) {
       std::uint64_t r = 0;
       std::uint64_t g = 0;
       std::uint64_t b = 0;
-      for (std::size_t t = columns.first[x]; t < columns.first[x + 1]; ++t) {
-        const Acc* a = acc.get() + columns.source[t] * 4;
-        const std::uint64_t weight = columns.weight[t];
+      for (std::size_t t = columns_.first[x]; t < columns_.first[x + 1]; ++t) {
+        const Acc* a = acc + columns_.source[t] * 4;
+        const std::uint64_t weight = columns_.weight[t];
         r += weight * a[kRed];
         g += weight * a[kGreen];
         b += weight * a[kBlue];
       }
-      out[x] = 0xFF000000U | divide(r) << 16 | divide(g) << 8 | divide(b);
+      out[x] = 0xFF000000U | divide_(r) << 16 | divide_(g) << 8 | divide_(b);
     }
   }
-}
+
+  std::size_t width_;
+  Size to_;
+  std::uint32_t* dst_;
+  std::ptrdiff_t dst_stride_;
+  Axis columns_;
+  Axis rows_;
+  std::unique_ptr<Acc[]> acc_;
+  Divider divide_;
+  bool packed_;
+  std::size_t source_ = 0;  // the next source row
+  std::size_t y_ = 0;       // the output row being summed
+  std::size_t tap_ = 0;     // its next tap
+};
 
 }  // namespace
 
@@ -240,23 +266,47 @@ Size FitWithin(Size picture, std::int32_t max_side) {
   return {side(picture.width), side(picture.height)};
 }
 
-bool ScaleArea(std::span<const std::uint32_t> src, Size from, std::uint32_t* dst,
-               std::ptrdiff_t dst_stride, Size to) {
-  if (from.width < 1 || from.height < 1 || to.width < 1 || to.height < 1) return false;
-  if (src.size() != static_cast<std::size_t>(from.width) * static_cast<std::size_t>(from.height)) {
-    return false;
+RowScaler::RowScaler(Size from, Size to, std::uint32_t* dst, std::ptrdiff_t dst_stride)
+    : width_(from.width), rows_left_(from.height) {
+  if (from.width < 1 || from.height < 1 || to.width < 1 || to.height < 1) {
+    rows_left_ = 0;
+    return;
   }
-  const Axis columns = MakeAxis(from.width, to.width);
-  const Axis rows = MakeAxis(from.height, to.height);
+  Axis columns = MakeAxis(from.width, to.width);
+  Axis rows = MakeAxis(from.height, to.height);
   // A column of one output row adds up to at most 255 × rows.total: the
   // narrowest sums that hold it make the fastest vector code.
   constexpr std::uint64_t kMaxByte = 255;
   if (rows.total * kMaxByte <= std::numeric_limits<std::uint16_t>::max()) {
-    Scale<std::uint16_t>(src.data(), from, dst, dst_stride, to, columns, rows);
+    impl_ = std::make_unique<Scaler<std::uint16_t>>(from, to, dst, dst_stride, std::move(columns),
+                                                    std::move(rows));
   } else if (rows.total * kMaxByte <= std::numeric_limits<std::uint32_t>::max()) {
-    Scale<std::uint32_t>(src.data(), from, dst, dst_stride, to, columns, rows);
+    impl_ = std::make_unique<Scaler<std::uint32_t>>(from, to, dst, dst_stride, std::move(columns),
+                                                    std::move(rows));
   } else {
-    Scale<std::uint64_t>(src.data(), from, dst, dst_stride, to, columns, rows);
+    impl_ = std::make_unique<Scaler<std::uint64_t>>(from, to, dst, dst_stride, std::move(columns),
+                                                    std::move(rows));
+  }
+}
+
+RowScaler::~RowScaler() = default;
+
+bool RowScaler::AddRow(std::span<const std::uint32_t> row) {
+  if (rows_left_ < 1 || row.size() != static_cast<std::size_t>(width_)) return false;
+  impl_->Add(row.data());
+  --rows_left_;
+  return true;
+}
+
+bool ScaleArea(std::span<const std::uint32_t> src, Size from, std::uint32_t* dst,
+               std::ptrdiff_t dst_stride, Size to) {
+  if (from.width < 1 || from.height < 1 || to.width < 1 || to.height < 1) return false;
+  const auto width = static_cast<std::size_t>(from.width);
+  if (src.size() != width * static_cast<std::size_t>(from.height)) return false;
+  RowScaler scaler(from, to, dst, dst_stride);
+  // Stored bottom row first: the top row is the last one.
+  for (std::size_t y = static_cast<std::size_t>(from.height); y-- > 0;) {
+    scaler.AddRow(src.subspan(y * width, width));
   }
   return true;
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 
 namespace scale {
@@ -27,5 +28,28 @@ Size FitWithin(Size picture, std::int32_t max_side);
 // length produce nothing and return false.
 bool ScaleArea(std::span<const std::uint32_t> src, Size from, std::uint32_t* dst,
                std::ptrdiff_t dst_stride, Size to);
+
+// The same resize with the picture fed one row at a time, top row first, so
+// that it never needs to be held whole: output row y (0 = top) is written to
+// dst + y × dst_stride pixels as soon as the source rows it covers are in.
+class RowScaler {
+ public:
+  // Sizes below 1 give a scaler that takes no rows.
+  RowScaler(Size from, Size to, std::uint32_t* dst, std::ptrdiff_t dst_stride);
+  ~RowScaler();
+  RowScaler(const RowScaler&) = delete;
+  RowScaler& operator=(const RowScaler&) = delete;
+
+  // The next source row, `from.width` pixels; false, and nothing done, for a
+  // row of another length or one beyond `from.height`.
+  bool AddRow(std::span<const std::uint32_t> row);
+
+  class Impl;
+
+ private:
+  std::int32_t width_;
+  std::int32_t rows_left_;
+  std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace scale
