@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -38,6 +39,30 @@ void ReadUpTo(QIODevice* device, std::vector<std::uint8_t>& bytes, std::size_t c
     if (got == 0 && !device->waitForReadyRead(kWaitMs)) return;
   }
 }
+
+// Hands decoded rows to a QImage of RGB32 pixels, whose values they already
+// are: copied as they come at full size, otherwise scaled.
+class ImageRows : public mdl_pdt::RowSink {
+ public:
+  ImageRows(QImage& image, scale::Size full, scale::Size target) : image_(image) {
+    if (full.width != target.width || full.height != target.height) {
+      scaler_.emplace(full, target, reinterpret_cast<std::uint32_t*>(image.bits()),
+                      image.bytesPerLine() / 4);
+    }
+  }
+  void Begin(const mdl_pdt::PdtHeader& /*header*/) override {}
+  void Row(std::size_t index, std::span<const std::uint32_t> pixels) override {
+    if (scaler_) {
+      scaler_->AddRow(pixels);
+    } else {
+      std::memcpy(image_.scanLine(static_cast<int>(index)), pixels.data(), pixels.size_bytes());
+    }
+  }
+
+ private:
+  QImage& image_;
+  std::optional<scale::RowScaler> scaler_;
+};
 
 }  // namespace
 
@@ -117,28 +142,15 @@ bool PdtHandler::read(QImage* image) {
         QStringLiteral("cannot allocate a %1 × %2 image").arg(target.width()).arg(target.height()));
   }
 
-  mdl_pdt::PixelBuffer pixels;
+  // Rows go straight into the image as they are decoded, scaled on the way
+  // when asked: no full-size copy of the picture is made.
+  ImageRows rows(out, {header.Width, header.Height}, {target.width(), target.height()});
   try {
-    status = mdl_pdt::LoadPdtMemory(file, header, pixels);
+    status = mdl_pdt::DecodeRowsMemory(file, header, rows);
   } catch (const std::bad_alloc&) {
     return Fail(QStringLiteral("not enough memory for the picture"));
   }
   if (status != mdl_pdt::PdtStatus::Ok) return Fail(QString::fromUtf8(mdl_pdt::Describe(status)));
-  file = {};
-
-  // The pixels are already QImage's RGB32 values; only the row order differs.
-  const auto width = static_cast<std::size_t>(header.Width);
-  if (target == full) {
-    for (int y = 0; y < header.Height; ++y) {
-      const std::uint32_t* src =
-          pixels.data() + static_cast<std::size_t>(header.Height - 1 - y) * width;
-      std::memcpy(out.scanLine(y), src, width * sizeof(std::uint32_t));
-    }
-  } else {
-    auto* top = reinterpret_cast<std::uint32_t*>(out.bits());
-    scale::ScaleArea(pixels, {header.Width, header.Height}, top, out.bytesPerLine() / 4,
-                     {target.width(), target.height()});
-  }
   *image = std::move(out);
   return true;
 }
