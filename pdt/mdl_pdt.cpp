@@ -298,6 +298,8 @@ Step DecodeGroups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& 
   // FastEnd first: it may slide the window and so move `out.at`.
   std::size_t fast_end = out.FastEnd();
   std::size_t at = out.at;
+  // The newest pixel, kept in a register so that runs of it need no load.
+  std::uint32_t last = at > 0 ? win[at - 1] : 0;
   Step step = Step::Continue;
   while (src_len - i >= kGroupReadBytes) {
     if (fast_end - at < kGroupWritePixels) {
@@ -309,6 +311,7 @@ Step DecodeGroups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& 
     const unsigned flags = src[i];
     if (flags == 0xFFu) {
       EightLiterals(src + i + 1, win + at);
+      last = LiteralPixel(src + i + 22);
       i += 25;
       at += 8;
       continue;
@@ -323,7 +326,8 @@ Step DecodeGroups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& 
       bool before_start = false;
       for (unsigned t = 0; t < 8; ++t) {
         if (((flags << t) & 0x80u) != 0) {
-          win[at++] = LiteralPixelWide(p);
+          last = LiteralPixelWide(p);
+          win[at++] = last;
           p += 3;
           continue;
         }
@@ -336,12 +340,19 @@ Step DecodeGroups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& 
         std::uint32_t* to = win + at;
         if (copy.distance >= kMaxLength) {
           std::memcpy(to, to - copy.distance, kMaxLength * sizeof(std::uint32_t));
+          last = to[copy.length - 1 - copy.distance];
         } else if (copy.distance == 1) {
-          std::fill_n(to, kMaxLength, to[-1]);
+          std::fill_n(to, kMaxLength, last);
         } else {
+          // Pixels from before the copy only, so that none waits on this
+          // copy's own stores; the second half only when the copy needs it.
           const std::uint32_t* from = to - copy.distance;
           const std::uint8_t* repeat = kRepeat[copy.distance].data();
-          for (std::size_t k = 0; k < kMaxLength; ++k) to[k] = from[repeat[k]];
+          for (std::size_t k = 0; k < kMaxLength / 2; ++k) to[k] = from[repeat[k]];
+          if (copy.length > kMaxLength / 2) {
+            for (std::size_t k = kMaxLength / 2; k < kMaxLength; ++k) to[k] = from[repeat[k]];
+          }
+          last = from[repeat[copy.length - 1]];
         }
         at += copy.length;
       }
@@ -384,6 +395,7 @@ Step DecodeGroups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& 
       to += length;
     }
     at = static_cast<std::size_t>(to - win);
+    last = win[at - 1];
     if (before_start) {
       step = Step::CopyBeforeStart;
       break;
