@@ -1,7 +1,9 @@
 // Feeds arbitrary bytes to the in-memory PDT loader and checks what must hold
 // for any input: the result is the plain pixel-at-a-time decoder's followed by
 // FlipRows, a loaded picture has exactly Width × Height opaque pixels, a
-// failure leaves no picture, and a reused buffer gives the same answer.
+// failure leaves no picture, a reused buffer gives the same answer, and the
+// row-by-row decoder gives the same status and rows.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +36,23 @@ bool PlainLoad(std::span<const std::uint8_t> bytes, mdl_pdt::PixelBuffer& pixels
   mdl_pdt::FlipRows(pixels, header.Width, header.Height);
   return true;
 }
+
+// Stores the rows it is handed bottom row first, as the loader does.
+class BottomFirstRows : public mdl_pdt::RowSink {
+ public:
+  void Begin(const mdl_pdt::PdtHeader& header) override {
+    height_ = static_cast<std::size_t>(header.Height);
+    pixels.assign(static_cast<std::size_t>(header.Width) * height_, 0);
+  }
+  void Row(std::size_t index, std::span<const std::uint32_t> row) override {
+    if (index >= height_ || row.size() * height_ != pixels.size()) Fail("a row out of place");
+    std::copy(row.begin(), row.end(), pixels.begin() + (height_ - 1 - index) * row.size());
+  }
+  mdl_pdt::PixelBuffer pixels;
+
+ private:
+  std::size_t height_ = 0;
+};
 
 }  // namespace
 
@@ -72,5 +91,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (again != status) Fail("a second load of the same bytes gives another status");
   if (again == mdl_pdt::PdtStatus::Ok && pixels != plain)
     Fail("a reused buffer gives other pixels");
+
+  BottomFirstRows rows;
+  mdl_pdt::PdtHeader rows_header;
+  if (mdl_pdt::DecodeRowsMemory(bytes, rows_header, rows) != status)
+    Fail("the row-by-row decoder gives another status");
+  if (status == mdl_pdt::PdtStatus::Ok && rows.pixels != plain)
+    Fail("the row-by-row decoder gives other pixels");
   return 0;
 }

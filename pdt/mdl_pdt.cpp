@@ -339,8 +339,9 @@ Step DecodeGroups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& 
         }
         std::uint32_t* to = win + at;
         if (copy.distance >= kMaxLength) {
-          std::memcpy(to, to - copy.distance, kMaxLength * sizeof(std::uint32_t));
-          last = to[copy.length - 1 - copy.distance];
+          const std::uint32_t* from = to - copy.distance;
+          std::memcpy(to, from, kMaxLength * sizeof(std::uint32_t));
+          last = from[copy.length - 1];
         } else if (copy.distance == 1) {
           std::fill_n(to, kMaxLength, last);
         } else {
