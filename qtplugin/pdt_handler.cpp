@@ -122,12 +122,15 @@ bool PdtHandler::read(QImage* image) {
   if (status != mdl_pdt::PdtStatus::Ok) return Fail(QString::fromUtf8(mdl_pdt::Describe(status)));
 
   const QSize full(header.Width, header.Height);
+  const QSize target = scaled_size_.isValid() && !scaled_size_.isEmpty() ? scaled_size_ : full;
+  // The limit is on the image made: a scaled read never holds the whole
+  // picture, so a thumbnail of a huge one stays within it.
   const int limit_mb = QImageReader::allocationLimit();
-  const qint64 full_bytes = qint64{header.Width} * header.Height * 4;
-  if (limit_mb > 0 && full_bytes > qint64{limit_mb} * 1024 * 1024) {
-    return Fail(QStringLiteral("a %1 × %2 picture is over the allocation limit of %3 MB")
-                    .arg(header.Width)
-                    .arg(header.Height)
+  const qint64 target_bytes = qint64{target.width()} * target.height() * 4;
+  if (limit_mb > 0 && target_bytes > qint64{limit_mb} * 1024 * 1024) {
+    return Fail(QStringLiteral("a %1 × %2 image is over the allocation limit of %3 MB")
+                    .arg(target.width())
+                    .arg(target.height())
                     .arg(limit_mb));
   }
   // Only what the device really holds counts: a header may claim a payload,
@@ -135,7 +138,6 @@ bool PdtHandler::read(QImage* image) {
   ReadUpTo(dev, file, static_cast<std::size_t>(header.FileSize) - mdl_pdt::kHeaderSize);
   status = mdl_pdt::CheckHeader(header, file.size() - mdl_pdt::kHeaderSize);
   if (status != mdl_pdt::PdtStatus::Ok) return Fail(QString::fromUtf8(mdl_pdt::Describe(status)));
-  const QSize target = scaled_size_.isValid() && !scaled_size_.isEmpty() ? scaled_size_ : full;
   QImage out;
   if (!QImageIOHandler::allocateImage(target, QImage::Format_RGB32, &out)) {
     return Fail(

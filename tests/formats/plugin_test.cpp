@@ -172,7 +172,8 @@ TEST_F(PdtPlugin, ScaledReadAveragesBlocks) {
 }
 
 // Damaged input fails with a reason, wherever it is cut and however it
-// arrives; a picture over the allocation limit is refused before decoding.
+// arrives; a picture over the allocation limit is refused before decoding,
+// unless it is read scaled to a size within it.
 TEST_F(PdtPlugin, BadInputFailsWithAReason) {
   const std::vector<std::uint8_t> file = Art(40, 30, 8);
   for (std::size_t cut = 0; cut < file.size(); cut += cut < 64 ? 1 : 37) {
@@ -198,6 +199,10 @@ TEST_F(PdtPlugin, BadInputFailsWithAReason) {
   EXPECT_TRUE(reader.read().isNull());
   EXPECT_TRUE(reader.text(QStringLiteral("Error")).contains(QStringLiteral("allocation limit")))
       << reader.text(QStringLiteral("Error")).toStdString();
+  big.seek(0);
+  QImageReader scaled(&big, "pdt");
+  scaled.setScaledSize(QSize(256, 128));
+  EXPECT_EQ(scaled.read().size(), QSize(256, 128)) << scaled.errorString().toStdString();
   QImageReader::setAllocationLimit(old_limit);
 }
 
