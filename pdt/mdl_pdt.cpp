@@ -9,7 +9,52 @@
 #include <memory>
 #include <string_view>
 
+// The AVX-512 decoder below is built for x86-64 with GCC or clang, and used
+// where the processor has it. QUILLON_PDT_PLAIN builds the portable one only.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(QUILLON_PDT_PLAIN)
+#define QUILLON_PDT_WIDE 1
+// GCC 12's AVX-512 headers warn of their own placeholder values.
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#endif
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace mdl_pdt {
+
+namespace detail {
+namespace {
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+}  // namespace
+
+void* AllocatePixels(std::size_t bytes) {
+  if (bytes < kHugePage) return ::operator new(bytes);
+  // Whole huge pages, so that the block's last one is not shared.
+  const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  void* p = ::operator new (rounded, std::align_val_t{kHugePage});
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  ::madvise(p, rounded, MADV_HUGEPAGE);  // a hint: without it the pages are small
+#endif
+  return p;
+}
+
+void FreePixels(void* p, std::size_t bytes) noexcept {
+  if (bytes < kHugePage) {
+    ::operator delete(p);
+  } else {
+    ::operator delete (p, std::align_val_t{kHugePage});
+  }
+}
+}  // namespace detail
+
 namespace {
 
 std::int32_t ReadInt32Le(const std::uint8_t* p) {
@@ -80,6 +125,9 @@ constexpr std::size_t kMaxLength = 16;
 // Input a flag group may need when read without checks: the flag byte, eight
 // 3-byte literals, and one byte beyond the last literal for its 4-byte load.
 constexpr std::size_t kGroupReadBytes = std::size_t{1} + 8 * 3 + 1;
+// Input the AVX-512 decoder may read from a flag byte: it reads a literal's
+// pixel as the first of 16 (the last literal starts at byte 22).
+constexpr std::size_t kWideReadBytes = std::size_t{1} + 7 * 3 + 16 * 4;
 // Output a flag group may touch when written without checks: eight copies,
 // each writing a whole block of kMaxLength pixels whatever its length (the
 // surplus lands on pixels the following tokens overwrite).
@@ -96,7 +144,7 @@ constexpr std::size_t kGroupWritePixels = 8 * kMaxLength;
 #endif
 constexpr std::size_t kReadPiece = QUILLON_PDT_READ_PIECE;
 constexpr std::size_t kWindowPixels = QUILLON_PDT_WINDOW_PIXELS;
-static_assert(kReadPiece >= 2 * kGroupReadBytes && kWindowPixels >= kGroupWritePixels);
+static_assert(kReadPiece >= 2 * kWideReadBytes && kWindowPixels >= kGroupWritePixels);
 
 // Where the tokens of one flag group start, counted from the flag byte, and
 // how many bytes the group takes: the flag byte alone fixes both (3 bytes for
@@ -407,6 +455,218 @@ Step DecodeGroups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& 
   return step;
 }
 
+#ifdef QUILLON_PDT_WIDE
+// The AVX-512 decoder. Detailed pictures mix literals, copies from just
+// behind and copies from rows above at random, so branching on the kind of
+// each token mispredicts often; here every token takes the same steps.
+// The newest 16 pixels stay in a register (the history), so that a copy from
+// at most 16 back is a permutation of it and waits on no store. Every token
+// writes with one 16-pixel store: past the first kMaxDistance pixels the
+// history, its own pixels last and the ones before them again with the values
+// they hold; before that its own pixels first, the surplus overwritten by the
+// following tokens as in the plain decoder.
+#define QUILLON_PDT_WIDE_TARGET \
+  __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi")))
+
+// Permutation indexes into the history (0 .. 15) followed by a token's own 16
+// pixels (16 .. 31): a literal's pixel, or the pixels a far copy repeats.
+struct WideTables {
+  // next[r][n]: the history after a token of n pixels. r = 0 appends the
+  // token's own pixels; r = d (1 .. 16) repeats the last d pixels.
+  alignas(64) std::uint32_t next[kMaxLength + 1][kMaxLength + 1][16];
+  // fill[r]: the 16 pixels the token writes, by the same r.
+  alignas(64) std::uint32_t fill[kMaxLength + 1][16];
+};
+
+constexpr WideTables kWide = [] {
+  WideTables t{};
+  for (std::size_t r = 0; r <= kMaxLength; ++r) {
+    for (std::size_t n = 0; n <= kMaxLength; ++n) {
+      for (std::size_t k = 0; k < 16; ++k) {
+        const std::size_t from = k + n;
+        t.next[r][n][k] =
+            static_cast<std::uint32_t>(r == 0 || from < 16 ? from : 16 - r + (from - 16) % r);
+      }
+    }
+    for (std::size_t k = 0; k < 16; ++k) {
+      t.fill[r][k] = static_cast<std::uint32_t>(r == 0 ? 16 + k : 16 - r + k % r);
+    }
+  }
+  return t;
+}();
+
+// The history at window index `at`: lane k holds pixel at − 16 + k, and 0
+// where that is before pixel 0.
+QUILLON_PDT_WIDE_TARGET inline __m512i LoadHistory(const std::uint32_t* win, std::size_t at) {
+  if (at >= 16) return _mm512_loadu_si512(win + at - 16);
+  return _mm512_maskz_expandloadu_epi32(static_cast<__mmask16>(0xFFFFu << (16 - at)), win);
+}
+
+// Where each token of a flag group reads and writes, worked out for all eight
+// at once.
+struct alignas(64) GroupPlan {
+  const std::uint32_t* own[8];  // its own pixels: a far copy's source, a literal's bytes
+  std::uint32_t* to[8];         // its first pixel
+  std::uint32_t rows[8];  // byte offsets of its rows: kWide.fill above 16 bits, kWide.next below
+};
+
+// One flag group, its input and output known to be in reach. Checked: the
+// group may start within kMaxDistance pixels of pixel 0; if a copy reaches
+// before pixel 0, returns false having written nothing.
+template <bool kChecked>
+QUILLON_PDT_WIDE_TARGET inline bool WideGroup(const std::uint8_t* group, const GroupLayout& layout,
+                                              std::uint32_t* win, std::size_t& at, __m512i& hist) {
+  const __m256i one = _mm256_set1_epi32(1);
+  // Lane t: the four bytes from token t's start.
+  const __m256i bytes =
+      _mm256_maskz_loadu_epi8(static_cast<__mmask32>((1u << kGroupReadBytes) - 1), group);
+  const __m128i offsets = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(layout.offset.data()));
+  const __m256i starts =
+      _mm256_permutexvar_epi8(_mm256_set_epi8(7, 7, 7, 7, 6, 6, 6, 6, 5, 5, 5, 5, 4, 4, 4, 4, 3, 3,
+                                              3, 3, 2, 2, 2, 2, 1, 1, 1, 1, 0, 0, 0, 0),
+                              _mm256_castsi128_si256(offsets));
+  const __m256i token =
+      _mm256_permutexvar_epi8(_mm256_add_epi8(starts, _mm256_set1_epi32(0x03020100)), bytes);
+  const __mmask8 literal = _mm256_test_epi32_mask(_mm256_set1_epi32(group[0]),
+                                                  _mm256_set_epi32(1, 2, 4, 8, 16, 32, 64, 128));
+  // The copy fields, as ReadCopy reads them.
+  const __m256i distance = _mm256_add_epi32(
+      _mm256_srli_epi32(_mm256_and_si256(token, _mm256_set1_epi32(0xFFFF)), 4), one);
+  const __m256i length = _mm256_mask_mov_epi32(
+      _mm256_add_epi32(_mm256_and_si256(token, _mm256_set1_epi32(0x0F)), one), literal, one);
+  // Copies from at most kMaxLength back (their second byte is 0) come from
+  // the history; the others read their own pixels.
+  const __mmask8 near = _mm256_mask_testn_epi32_mask(static_cast<__mmask8>(~literal), token,
+                                                     _mm256_set1_epi32(0xFF00));
+  const auto far = static_cast<__mmask8>(~literal & ~near);
+  // Where each token starts: `at` and the lengths before it.
+  __m256i sum = length;
+  sum = _mm256_add_epi32(sum, _mm256_alignr_epi32(sum, _mm256_setzero_si256(), 7));
+  sum = _mm256_add_epi32(sum, _mm256_alignr_epi32(sum, _mm256_setzero_si256(), 6));
+  sum = _mm256_add_epi32(sum, _mm256_alignr_epi32(sum, _mm256_setzero_si256(), 4));
+  const __m256i to =
+      _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(at)), _mm256_sub_epi32(sum, length));
+  if constexpr (kChecked) {
+    if (_mm256_mask_cmpgt_epu32_mask(static_cast<__mmask8>(~literal), distance, to) != 0) {
+      return false;
+    }
+  }
+  // Near copies read pixels they do not use. Once kMaxDistance pixels are
+  // decoded, they read from far enough back, at an address apart from the
+  // newest stores' in its low 12 bits too, that the load waits on none.
+  const __m256i unused_back = _mm256_set1_epi32(kChecked ? 0 : 3584);
+  const __m256i from = _mm256_sub_epi32(to, _mm256_mask_mov_epi32(unused_back, far, distance));
+  const __m512i win_at =
+      _mm512_set1_epi64(static_cast<long long>(reinterpret_cast<std::uintptr_t>(win)));
+  const __m512i group_at =
+      _mm512_set1_epi64(static_cast<long long>(reinterpret_cast<std::uintptr_t>(group)));
+  GroupPlan plan;
+  const __m256i store_at =
+      kChecked ? to : _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(at) - 16), sum);
+  _mm512_store_si512(
+      plan.to, _mm512_add_epi64(win_at, _mm512_slli_epi64(_mm512_cvtepu32_epi64(store_at), 2)));
+  _mm512_store_si512(
+      plan.own, _mm512_mask_add_epi64(
+                    _mm512_add_epi64(win_at, _mm512_slli_epi64(_mm512_cvtepu32_epi64(from), 2)),
+                    literal, group_at, _mm512_cvtepu8_epi64(offsets)));
+  const __m256i r = _mm256_maskz_mov_epi32(near, distance);
+  const __m256i next_row = _mm256_add_epi32(_mm256_add_epi32(_mm256_slli_epi32(r, 4), r), length);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(plan.rows),
+                     _mm256_or_si256(_mm256_slli_epi32(r, 6 + 16), _mm256_slli_epi32(next_row, 6)));
+  // Read back one field at a time: a load each, cheaper than taking lanes
+  // out of the vectors.
+  const volatile GroupPlan& p = plan;
+  const auto* fills = reinterpret_cast<const std::uint8_t*>(kWide.fill);
+  const auto* nexts = reinterpret_cast<const std::uint8_t*>(kWide.next);
+  // Every decoded pixel is opaque, so setting the top byte turns a literal's
+  // three bytes into its pixel and leaves copied pixels as they are.
+  const __m512i opaque = _mm512_set1_epi32(static_cast<int>(0xFF000000u));
+#pragma GCC unroll 8
+  for (unsigned t = 0; t < 8; ++t) {
+    const __m512i own = _mm512_or_si512(_mm512_loadu_si512(p.own[t]), opaque);
+    const std::uint32_t rows = p.rows[t];
+    if constexpr (kChecked) {
+      _mm512_storeu_si512(
+          p.to[t], _mm512_permutex2var_epi32(hist, _mm512_load_si512(fills + (rows >> 16)), own));
+    }
+    hist = _mm512_permutex2var_epi32(hist, _mm512_load_si512(nexts + (rows & 0xFFFFu)), own);
+    if constexpr (!kChecked) {
+      // The newest 16 pixels, this token's last.
+      _mm512_storeu_si512(p.to[t], hist);
+    }
+  }
+  at += static_cast<std::uint32_t>(_mm256_extract_epi32(sum, 7));
+  return true;
+}
+
+// A flag group of eight literals, as one token of eight pixels; returns the
+// new `at`.
+QUILLON_PDT_WIDE_TARGET inline std::size_t EightLiteralsWide(const std::uint8_t* group,
+                                                             std::uint32_t* win, std::size_t at,
+                                                             __m512i& hist) {
+  const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(group + 1));
+  const __m512i own = _mm512_zextsi256_si512(
+      _mm256_or_si256(_mm256_permutexvar_epi8(
+                          _mm256_set_epi8(0, 23, 22, 21, 0, 20, 19, 18, 0, 17, 16, 15, 0, 14, 13,
+                                          12, 0, 11, 10, 9, 0, 8, 7, 6, 0, 5, 4, 3, 0, 2, 1, 0),
+                          bytes),
+                      _mm256_set1_epi32(static_cast<int>(0xFF000000u))));
+  hist = _mm512_permutex2var_epi32(hist, _mm512_load_si512(kWide.next[0][8]), own);
+  if (at >= kMaxLength) {
+    _mm512_storeu_si512(win + at + 8 - 16, hist);
+  } else {
+    _mm512_storeu_si512(win + at, own);
+  }
+  return at + 8;
+}
+
+// DecodeGroups with the AVX-512 decoder.
+QUILLON_PDT_WIDE_TARGET
+Step DecodeGroupsWide(std::span<const std::uint8_t> bytes, std::size_t& in, Output& out) {
+  const std::uint8_t* const src = bytes.data();
+  const std::size_t src_len = bytes.size();
+  std::uint32_t* const win = out.window();
+  std::size_t i = in;
+  std::size_t fast_end = out.FastEnd();
+  std::size_t at = out.at;
+  __m512i hist = LoadHistory(win, at);
+  Step step = Step::Continue;
+  while (src_len - i >= kWideReadBytes) {
+    if (fast_end - at < kGroupWritePixels) {
+      out.at = at;
+      fast_end = out.FastEnd();  // may slide the window
+      at = out.at;
+      if (fast_end - at < kGroupWritePixels) break;
+      hist = LoadHistory(win, at);
+    }
+    const std::uint8_t* const group = src + i;
+    if (group[0] == 0xFFu) {
+      at = EightLiteralsWide(group, win, at, hist);
+      i += 25;
+      continue;
+    }
+    const GroupLayout& layout = kGroupLayouts[group[0]];
+    i += layout.bytes;
+    if (at >= kMaxDistance) {
+      WideGroup<false>(group, layout, win, at, hist);
+    } else if (!WideGroup<true>(group, layout, win, at, hist)) {
+      step = Step::CopyBeforeStart;
+      break;
+    }
+  }
+  in = i;
+  out.at = at;
+  return step;
+}
+
+bool HasWide() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+         __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl") &&
+         __builtin_cpu_supports("avx512vbmi");
+}
+#endif
+
 // One flag group with every read checked and copies cut where the picture is
 // complete.
 Step DecodeGroupChecked(std::span<const std::uint8_t> bytes, std::size_t& in, Output& out) {
@@ -439,9 +699,15 @@ Step DecodeGroupChecked(std::span<const std::uint8_t> bytes, std::size_t& in, Ou
 PdtStatus Decode(Source& source, Output& out) {
   std::size_t in = 0;
   for (;;) {
+#ifdef QUILLON_PDT_WIDE
+    static const bool wide = HasWide();
+    Step step =
+        wide ? DecodeGroupsWide(source.bytes(), in, out) : DecodeGroups(source.bytes(), in, out);
+#else
     Step step = DecodeGroups(source.bytes(), in, out);
+#endif
     if (step == Step::Continue) {
-      if (source.more() && source.bytes().size() - in < kGroupReadBytes) {
+      if (source.more() && source.bytes().size() - in < kWideReadBytes) {
         if (!source.Refill(in)) return PdtStatus::CannotRead;
         continue;
       }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <span>
 #include <type_traits>
 #include <utility>
@@ -28,6 +29,14 @@ struct PdtHeader {
 // std::allocator, except that elements made without a value are left
 // uninitialised rather than zeroed: a loader writes every pixel itself, and
 // zeroing a large picture first costs as much as a copy of it.
+namespace detail {
+// Memory for a pixel buffer. Blocks of a picture's size are aligned to 2 MiB
+// and, on Linux, offered huge pages: a first load then touches a few pages
+// instead of thousands, and every pass over the picture misses the TLB less.
+void* AllocatePixels(std::size_t bytes);
+void FreePixels(void* p, std::size_t bytes) noexcept;
+}  // namespace detail
+
 template <class T>
 struct DefaultInitAllocator : std::allocator<T> {
   using value_type = T;
@@ -40,6 +49,11 @@ struct DefaultInitAllocator : std::allocator<T> {
   template <class U>
   // cppcheck-suppress noExplicitConstructor
   DefaultInitAllocator(const DefaultInitAllocator<U>& /*other*/) noexcept {}
+  T* allocate(std::size_t n) {
+    if (n > std::size_t(-1) / sizeof(T)) throw std::bad_array_new_length();
+    return static_cast<T*>(detail::AllocatePixels(n * sizeof(T)));
+  }
+  void deallocate(T* p, std::size_t n) noexcept { detail::FreePixels(p, n * sizeof(T)); }
   template <class U>
   void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
     ::new (static_cast<void*>(p)) U;

@@ -109,8 +109,8 @@ Bytes RandomStream(std::size_t pixels, std::mt19937& rng, bool broken) {
       case 1:
         for (unsigned k = 1 + rng() % 20; k > 0; --k) s.Literal(rng());
         break;
-      case 2:
-        s.Copy(1 + rng() % std::min<std::size_t>(have, 15), 1 + rng() % 16);
+      case 2:  // short distances, on both sides of 16
+        s.Copy(1 + rng() % std::min<std::size_t>(have, 24), 1 + rng() % 16);
         break;
       default: {
         std::size_t distance = 1 + rng() % std::min<std::size_t>(have, 4096);
