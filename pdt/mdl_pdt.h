@@ -26,9 +26,6 @@ struct PdtHeader {
   std::array<std::uint8_t, 12> Reserved{};  // kept as read, not interpreted
 };
 
-// std::allocator, except that elements made without a value are left
-// uninitialised rather than zeroed: a loader writes every pixel itself, and
-// zeroing a large picture first costs as much as a copy of it.
 namespace detail {
 // Memory for a pixel buffer. Blocks of a picture's size are aligned to 2 MiB
 // and, on Linux, offered huge pages: a first load then touches a few pages
@@ -37,6 +34,10 @@ void* AllocatePixels(std::size_t bytes);
 void FreePixels(void* p, std::size_t bytes) noexcept;
 }  // namespace detail
 
+// std::allocator, except that elements made without a value are left
+// uninitialised rather than zeroed: a loader writes every pixel itself, and
+// zeroing a large picture first costs as much as a copy of it. The memory
+// comes from AllocatePixels.
 template <class T>
 struct DefaultInitAllocator : std::allocator<T> {
   using value_type = T;
