@@ -506,7 +506,7 @@ QUILLON_PDT_WIDE_TARGET inline __m512i LoadHistory(const std::uint32_t* win, std
 // at once.
 struct alignas(64) GroupPlan {
   const std::uint32_t* own[8];  // its own pixels: a far copy's source, a literal's bytes
-  std::uint32_t* to[8];         // its first pixel
+  std::uint32_t* to[8];   // where its store goes: its first pixel, or its last 16 past kMaxDistance
   std::uint32_t rows[8];  // byte offsets of its rows: kWide.fill above 16 bits, kWide.next below
 };
 

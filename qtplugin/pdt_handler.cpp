@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <new>
 #include <optional>
 #include <span>
@@ -41,27 +40,19 @@ void ReadUpTo(QIODevice* device, std::vector<std::uint8_t>& bytes, std::size_t c
 }
 
 // Hands decoded rows to a QImage of RGB32 pixels, whose values they already
-// are: copied as they come at full size, otherwise scaled.
+// are: copied at full size, otherwise scaled, as they come.
 class ImageRows : public mdl_pdt::RowSink {
  public:
-  ImageRows(QImage& image, scale::Size full, scale::Size target) : image_(image) {
-    if (full.width != target.width || full.height != target.height) {
-      scaler_.emplace(full, target, reinterpret_cast<std::uint32_t*>(image.bits()),
-                      image.bytesPerLine() / 4);
-    }
-  }
+  ImageRows(QImage& image, scale::Size full, scale::Size target)
+      : scaler_(full, target, reinterpret_cast<std::uint32_t*>(image.bits()),
+                image.bytesPerLine() / 4) {}
   void Begin(const mdl_pdt::PdtHeader& /*header*/) override {}
-  void Row(std::size_t index, std::span<const std::uint32_t> pixels) override {
-    if (scaler_) {
-      scaler_->AddRow(pixels);
-    } else {
-      std::memcpy(image_.scanLine(static_cast<int>(index)), pixels.data(), pixels.size_bytes());
-    }
+  void Row(std::size_t /*index*/, std::span<const std::uint32_t> pixels) override {
+    scaler_.AddRow(pixels);
   }
 
  private:
-  QImage& image_;
-  std::optional<scale::RowScaler> scaler_;
+  scale::RowScaler scaler_;
 };
 
 }  // namespace

@@ -252,6 +252,24 @@ class Scaler final : public RowScaler::Impl {
   std::size_t tap_ = 0;     // its next tap
 };
 
+// Rows kept at their size: each one copied, made opaque as a resize makes it.
+class RowCopier final : public RowScaler::Impl {
+ public:
+  RowCopier(std::size_t width, std::uint32_t* dst, std::ptrdiff_t dst_stride)
+      : width_(width), dst_(dst), dst_stride_(dst_stride) {}
+
+  void Add(const std::uint32_t* row) override {
+    std::uint32_t* out = dst_ + static_cast<std::ptrdiff_t>(y_++) * dst_stride_;
+    for (std::size_t x = 0; x < width_; ++x) out[x] = row[x] | 0xFF000000U;
+  }
+
+ private:
+  std::size_t width_;
+  std::uint32_t* dst_;
+  std::ptrdiff_t dst_stride_;
+  std::size_t y_ = 0;
+};
+
 }  // namespace
 
 Size FitWithin(Size picture, std::int32_t max_side) {
@@ -270,6 +288,10 @@ RowScaler::RowScaler(Size from, Size to, std::uint32_t* dst, std::ptrdiff_t dst_
     : width_(from.width), rows_left_(from.height) {
   if (from.width < 1 || from.height < 1 || to.width < 1 || to.height < 1) {
     rows_left_ = 0;
+    return;
+  }
+  if (from.width == to.width && from.height == to.height) {
+    impl_ = std::make_unique<RowCopier>(static_cast<std::size_t>(from.width), dst, dst_stride);
     return;
   }
   Axis columns = MakeAxis(from.width, to.width);
