@@ -18,6 +18,8 @@ PACKAGES=(
   libpng-dev imagemagick
   # the Debian package and its checks
   dpkg-dev fakeroot lintian
+  # the manual pages
+  scdoc
 )
 
 missing=()
