@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "picture/loaded_picture.h"
 #include "pdt/mdl_pdt.h"
+#include "picture/loaded_picture.h"
 #include "tests/core/core_test_support.h"
 
 namespace {
@@ -223,7 +223,8 @@ TEST_F(BmpWriteFailure, FolderIsMissing) {
 
 TEST_F(BmpWriteFailure, PathRunsThroughARegularFile) {
   const auto before = dir_.Entries();
-  EXPECT_EQ(picture::WriteBmp(dir_ / "old.bmp" / "out.bmp", picture_), bmp::WriteStatus::NoFolder);
+  EXPECT_EQ(picture::WriteBmp(dir_ / "old.bmp" / "out.bmp", picture_),
+            bmp::WriteStatus::NotAFolder);
   ExpectNothingChanged(before);
 }
 

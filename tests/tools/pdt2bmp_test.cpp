@@ -341,7 +341,8 @@ TEST_F(Pdt2Bmp, UnwritableOutputsAreReported) {
 
   const RunResult under_file = Run({"-r", "in/a.pdt", "blocker/sub/a.bmp"});
   EXPECT_EQ(under_file.status, 1);
-  EXPECT_THAT(under_file.err, HasSubstr("pdt2bmp: in/a.pdt: cannot create the folder blocker/sub"));
+  EXPECT_THAT(under_file.err, HasSubstr("pdt2bmp: in/a.pdt: cannot create the folder blocker/sub "
+                                        "(part of the path is not a folder)\n"));
   EXPECT_EQ(ReadBytes(work_ / "blocker"), (std::vector<std::uint8_t>{1, 2, 3}));
 }
 
