@@ -63,25 +63,25 @@ const VolumeSource& DirList::Volumes() const {
   return *volumes_;
 }
 
-int DirList::SetFolder(const std::filesystem::path& path) {
+ListError DirList::SetFolder(const std::filesystem::path& path) {
   const std::filesystem::path target = AbsoluteFolder(path);
-  if (target.empty()) return kErrPathNotFound;
+  if (target.empty()) return ListError::PathNotFound;
   QString root = MountPointOf(volumes_->MountPoints(), ShownPath(target));
   if (root.isEmpty()) root = QStringLiteral("/");
-  if (!volumes_->IsAvailable(root)) return kErrDeviceUnavailable;
+  if (!volumes_->IsAvailable(root)) return ListError::DeviceUnavailable;
   std::error_code ec;
-  if (!std::filesystem::is_directory(target, ec)) return kErrPathNotFound;
-  if (!volumes_->CanOpen(target)) return kErrPathAccess;
+  if (!std::filesystem::is_directory(target, ec)) return ListError::PathNotFound;
+  if (!volumes_->CanOpen(target)) return ListError::PathAccess;
   // A folder whose shown name only looks like the mount point's is listed from "/".
   std::string root_bytes = FsPath(root).native();
   // (assign, not = "/": g++ 12 wrongly reports overlapping copies there)
   if (!target.native().starts_with(root_bytes)) root_bytes.assign(1, '/');
-  if (!Fill(target, root_bytes)) return kErrPathAccess;
+  if (!Fill(target, root_bytes)) return ListError::PathAccess;
   if (target != path_) {
     path_ = target;
     emit Change();
   }
-  return 0;
+  return ListError::None;
 }
 
 bool DirList::Fill(const std::filesystem::path& path, const std::string& volume_root) {
@@ -133,7 +133,7 @@ void DirList::OpenRow(int row) {
   const QListWidgetItem* entry = item(row);
   if (entry == nullptr) return;
   // A folder that cannot be opened leaves the list where it was.
-  if (SetFolder(BytesPath(entry->data(kBytesRole))) != 0) setCurrentRow(row);
+  if (SetFolder(BytesPath(entry->data(kBytesRole))) != ListError::None) setCurrentRow(row);
 }
 
 void DirList::keyPressEvent(QKeyEvent* event) {

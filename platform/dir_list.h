@@ -26,13 +26,14 @@ class DirList : public QListWidget {
   // The current folder as shown, and as the file system names it.
   QString Path() const;
   std::filesystem::path Folder() const;
-  // Moves to `path` (a volume's mount point moves to that volume's root); 0 on
-  // success, kErrDeviceUnavailable for a volume that is not available,
-  // kErrPathNotFound for a path that is no folder, kErrPathAccess for a folder
-  // that cannot be read. On failure the path stays. Raises Change whenever the
-  // path changes; setting the path it already has only lists it again.
-  int SetFolder(const std::filesystem::path& path);
-  int SetPath(const QString& path) { return SetFolder(FsPath(path)); }
+  // Moves to `path` (a volume's mount point moves to that volume's root);
+  // ListError::None on success, DeviceUnavailable for a volume that is not
+  // available, PathNotFound for a path that is no folder, PathAccess for a
+  // folder that cannot be read. On failure the path stays. Raises Change
+  // whenever the path changes; setting the path it already has only lists it
+  // again.
+  ListError SetFolder(const std::filesystem::path& path);
+  ListError SetPath(const QString& path) { return SetFolder(FsPath(path)); }
   const VolumeSource& Volumes() const;
 
  signals:

@@ -3,11 +3,12 @@
 
 namespace platform {
 
-// Error number of a directory change to a drive that is not ready.
-inline constexpr int kErrDeviceUnavailable = 68;
-// Error number of a directory change to a folder that cannot be read.
-inline constexpr int kErrPathAccess = 75;
-// Error number of a directory change to a path that is no folder.
-inline constexpr int kErrPathNotFound = 76;
+// Why the directory list could not move to a path; None when it did.
+enum class ListError {
+  None = 0,
+  DeviceUnavailable = 68,  // the drive is not ready
+  PathAccess = 75,         // the folder cannot be read
+  PathNotFound = 76,       // the path is no folder
+};
 
 }  // namespace platform

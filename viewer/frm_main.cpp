@@ -242,7 +242,7 @@ void frm_main::Fol_Change() {
 void frm_main::Drv_Change() {
   // An unavailable volume sends the drive list back to where the folders are;
   // any other error is ignored.
-  if (Fol->SetPath(Drv->Drive()) == platform::kErrDeviceUnavailable) {
+  if (Fol->SetPath(Drv->Drive()) == platform::ListError::DeviceUnavailable) {
     Drv->SetDriveFromPath(Fol->Path());
   }
 }
@@ -268,10 +268,10 @@ QString frm_main::OpenPath(const std::filesystem::path& path) {
   } else {
     return QStringLiteral("neither a folder nor a file");
   }
-  const int error = Fol->SetFolder(folder);
-  if (error == platform::kErrDeviceUnavailable) return ErrnoText(ENODEV);
-  if (error == platform::kErrPathNotFound) return ErrnoText(ENOENT);
-  if (error != 0) return ErrnoText(EACCES);
+  const platform::ListError error = Fol->SetFolder(folder);
+  if (error == platform::ListError::DeviceUnavailable) return ErrnoText(ENODEV);
+  if (error == platform::ListError::PathNotFound) return ErrnoText(ENOENT);
+  if (error != platform::ListError::None) return ErrnoText(EACCES);
   Drv->SetDriveFromPath(Fol->Path());
   if (File->Folder() != Fol->Folder()) Fol_Change();
   if (name.empty() || File->SelectName(name)) return {};
