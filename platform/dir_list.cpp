@@ -9,6 +9,8 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/list_focus.h"
+
 namespace platform {
 namespace {
 
@@ -143,6 +145,11 @@ void DirList::keyPressEvent(QKeyEvent* event) {
     return;
   }
   QListWidget::keyPressEvent(event);
+}
+
+void DirList::paintEvent(QPaintEvent* event) {
+  QListWidget::paintEvent(event);
+  PaintListFocus(*this);
 }
 
 }  // namespace platform

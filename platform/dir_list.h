@@ -40,6 +40,7 @@ class DirList : public QListWidget {
   void Change();
 
  protected:
+  void paintEvent(QPaintEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 
  private:

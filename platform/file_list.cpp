@@ -15,6 +15,8 @@
 
 #include "platform/name_filter.h"
 
+#include "platform/list_focus.h"
+
 namespace platform {
 namespace {
 
@@ -185,6 +187,11 @@ void FileList::Refresh() {
   setCurrentRow(-1);
   setUpdatesEnabled(true);
   filling_ = false;
+}
+
+void FileList::paintEvent(QPaintEvent* event) {
+  QListWidget::paintEvent(event);
+  PaintListFocus(*this);
 }
 
 }  // namespace platform

@@ -47,6 +47,7 @@ class FileList : public QListWidget {
   void Click();
 
  protected:
+  void paintEvent(QPaintEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
 
