@@ -106,16 +106,20 @@ start() {
 
 # actual_size KEY: a left click on the picture gives it the focus (and keeps
 # the standard view); KEY opens the view menu, whose J chooses the actual size.
+# Tried again after Escape if the menu was not up in time for the J.
 actual_size() {
   xdotool mousemove --window "$wid" 60 60 click 1
-  sleep 0.2
-  xdotool key "$1"
-  sleep 0.3
-  xdotool key j
-  for _ in $(seq 30); do
-    read -r x y w h < <(geometry)
-    [[ "$w $h" != "$design_now" ]] && return 0
-    sleep 0.1
+  for _ in 1 2 3; do
+    sleep 0.3
+    xdotool key "$1"
+    sleep 0.5
+    xdotool key j
+    for _ in $(seq 30); do
+      read -r x y w h < <(geometry)
+      [[ "$w $h" != "$design_now" ]] && return 0
+      sleep 0.1
+    done
+    xdotool key Escape
   done
   fail "$1 and J did not switch to the actual-size view"
 }
