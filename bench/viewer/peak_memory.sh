@@ -32,12 +32,14 @@ run() {
   sleep 2
   eval "$actions"
   sleep 2
+  local size
+  size=$(xwininfo -id "$wid" | awk '/^ *Width:/ {w = $NF} /^ *Height:/ {h = $NF} END {print w "x" h}')
   xdotool key --window "$wid" Escape 2>/dev/null || true
   kill "$(pgrep -P "$pid" -x quillon)" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
   local kib
   kib=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/$name.time")
-  printf '%-28s %6d MiB\n' "$name" $((kib / 1024))
+  printf '%-24s window %-10s peak %6d MiB\n' "$name" "$size" $((kib / 1024))
 }
 
 # The right click also gives the picture the focus, which the scroll keys need.
