@@ -87,7 +87,7 @@ const std::uint32_t* Row(const QImage& image, const QRect& from, int index) {
 // power of two) are summed two channels at a time and divided by a shift.
 template <int PX, int PY>
 void ShrinkBoth(const QImage& source, const QRect& from, const AxisTaps& xs, const AxisTaps& ys,
-                QImage& out) {
+                QPoint at, QImage& out) {
   constexpr int kShift = PX * PY == 8 ? 3 : 2;
   constexpr std::uint32_t kHalf = 1u << (kShift - 1);
   std::vector<int> columns;
@@ -96,11 +96,11 @@ void ShrinkBoth(const QImage& source, const QRect& from, const AxisTaps& xs, con
   const int width = out.width();
   const int height = out.height();
   for (int dy = 0; dy < height; ++dy) {
-    const Tap* ty = ys.At(dy);
+    const Tap* ty = ys.At(at.y() + dy);
     const std::uint32_t* rows[PY];
     for (int j = 0; j < PY; ++j) rows[j] = Row(source, from, ty[j].index);
     auto* dst = reinterpret_cast<std::uint32_t*>(out.scanLine(dy));
-    const int* cx = columns.data();
+    const int* cx = columns.data() + static_cast<std::size_t>(at.x()) * PX;
     for (int dx = 0; dx < width; ++dx, cx += PX) {
       std::uint32_t rb = kHalf * 0x00010001u;  // red and blue, 16 bits each
       std::uint32_t g = kHalf << 8;
@@ -118,12 +118,12 @@ void ShrinkBoth(const QImage& source, const QRect& from, const AxisTaps& xs, con
 
 // Any other combination: every tap weighted, one channel at a time.
 void Weighted(const QImage& source, const QRect& from, const AxisTaps& xs, const AxisTaps& ys,
-              QImage& out) {
+              QPoint at, QImage& out) {
   for (int dy = 0; dy < out.height(); ++dy) {
     auto* dst = reinterpret_cast<std::uint32_t*>(out.scanLine(dy));
-    const Tap* ty = ys.At(dy);
+    const Tap* ty = ys.At(at.y() + dy);
     for (int dx = 0; dx < out.width(); ++dx) {
-      const Tap* tx = xs.At(dx);
+      const Tap* tx = xs.At(at.x() + dx);
       std::uint32_t r = 0, g = 0, b = 0;
       for (int j = 0; j < ys.per; ++j) {
         const std::uint32_t* row = Row(source, from, ty[j].index);
@@ -142,30 +142,59 @@ void Weighted(const QImage& source, const QRect& from, const AxisTaps& xs, const
 }
 
 // Scales the rectangle `from` of `source` to `size`, smoothly, in one pass
-// over the destination (rows stay in the source's order). Done here rather
+// over the destination (rows stay in the source's order), and returns the
+// part `part` of the result: only what is shown is computed. Done here rather
 // than by Qt's scaler, which reads every source pixel and hands the work to
 // helper threads; a few samples per destination pixel are enough.
-QImage Resample(const QImage& source, const QRect& from, QSize size) {
+QImage Resample(const QImage& source, const QRect& from, QSize size, const QRect& part) {
   // Fewer rows than columns: each sampled row is read from memory whole.
   const AxisTaps xs = MakeTaps(from.width(), size.width(), 4);
   const AxisTaps ys = MakeTaps(from.height(), size.height(), 2);
-  QImage out(size, QImage::Format_RGB32);
+  QImage out(part.size(), QImage::Format_RGB32);
   if (out.isNull()) return out;
+  const QPoint at = part.topLeft();
   if (xs.shrinks && ys.shrinks) {
-    if (xs.per == 4 && ys.per == 2) ShrinkBoth<4, 2>(source, from, xs, ys, out);
-    if (xs.per == 2 && ys.per == 2) ShrinkBoth<2, 2>(source, from, xs, ys, out);
+    if (xs.per == 4 && ys.per == 2) ShrinkBoth<4, 2>(source, from, xs, ys, at, out);
+    if (xs.per == 2 && ys.per == 2) ShrinkBoth<2, 2>(source, from, xs, ys, at, out);
   } else {
-    Weighted(source, from, xs, ys, out);
+    Weighted(source, from, xs, ys, at, out);
   }
   return out;
+}
+
+// Draws `layer` into `surface`, whose top-left pixel is `origin` of the
+// drawing: only the part that falls inside the surface is read or scaled.
+// Returns false when memory for the scaled part cannot be had.
+bool DrawLayer(QImage& surface, QPoint origin, const Drawing::Layer& layer) {
+  const QRect visible = layer.dest.intersected(QRect(origin, surface.size()));
+  if (visible.isEmpty()) return true;
+  if (!layer.kept.isNull()) {
+    CopyRows(surface, layer.dest.topLeft() - origin, layer.kept, layer.kept.rect(), false);
+    return true;
+  }
+  // The pixels are wrapped, not copied: their bytes B, G, R, 0xFF are Qt's RGB32.
+  const QImage source(reinterpret_cast<const uchar*>(layer.bits.data()), layer.width, layer.height,
+                      static_cast<qsizetype>(layer.width) * 4, QImage::Format_RGB32);
+  if (layer.src.size() == layer.dest.size()) {
+    CopyRows(surface, layer.dest.topLeft() - origin, source, layer.src, layer.bottom_up);
+    return true;
+  }
+  // The visible part in the destination's own rows, then in the order the
+  // scaled rows come in (the source's: bottom first for a bottom-up bitmap).
+  QRect part = visible.translated(-layer.dest.topLeft());
+  if (layer.bottom_up) part.moveTop(layer.dest.height() - part.bottom() - 1);
+  const QImage scaled = Resample(source, layer.src, layer.dest.size(), part);
+  if (scaled.isNull()) return false;
+  CopyRows(surface, visible.topLeft() - origin, scaled, scaled.rect(), layer.bottom_up);
+  return true;
 }
 
 }  // namespace
 
 int StretchDIBits(const DeviceContext& hdc, int XDest, int YDest, int DestWidth, int DestHeight,
                   int XSrc, int YSrc, int SrcWidth, int SrcHeight,
-                  std::span<const std::uint32_t> bits, const bmp::BITMAPINFO& info, std::uint32_t iUsage,
-                  std::uint32_t rop) {
+                  std::span<const std::uint32_t> bits, const bmp::BITMAPINFO& info,
+                  std::uint32_t iUsage, std::uint32_t rop) {
   const bmp::BITMAPINFOHEADER& h = info.bmiHeader;
   if (iUsage != DIB_RGB_COLORS || rop != SRCCOPY) return 0;
   if (h.biBitCount != 32 || h.biCompression != 0 || h.biWidth < 1 || h.biHeight == 0) return 0;
@@ -176,25 +205,56 @@ int StretchDIBits(const DeviceContext& hdc, int XDest, int YDest, int DestWidth,
     return 0;
   if (DestWidth < 1 || DestHeight < 1 || SrcWidth < 1 || SrcHeight < 1) return 0;
   if (XSrc < 0 || YSrc < 0 || XSrc > width - SrcWidth || YSrc > height - SrcHeight) return 0;
-  QImage& surface = hdc.Surface();
-  if (surface.isNull() || !IsPlain32Bit(surface)) return 0;
-
-  // The pixels are wrapped, not copied: their bytes B, G, R, 0xFF are Qt's RGB32.
-  const auto w = static_cast<int>(width);
-  const QImage source(reinterpret_cast<const uchar*>(bits.data()), w, static_cast<int>(height),
-                      static_cast<qsizetype>(w) * 4, QImage::Format_RGB32);
-  const QRect from(XSrc, YSrc, SrcWidth, SrcHeight);
-  const bool bottom_up = h.biHeight > 0;
-  const QPoint to(XDest, YDest);
-
-  if (SrcWidth == DestWidth && SrcHeight == DestHeight) {
-    CopyRows(surface, to, source, from, bottom_up);
+  Drawing::Layer layer;
+  layer.dest = QRect(XDest, YDest, DestWidth, DestHeight);
+  layer.src = QRect(XSrc, YSrc, SrcWidth, SrcHeight);
+  layer.bits = bits.first(static_cast<std::size_t>(width * height));
+  layer.width = static_cast<std::int32_t>(width);
+  layer.height = static_cast<std::int32_t>(height);
+  layer.bottom_up = h.biHeight > 0;
+  if (Drawing* drawing = hdc.KeptDrawing()) {
+    if (drawing->Size().isEmpty()) return 0;
+    drawing->Add(std::move(layer));
     return SrcHeight;
   }
-  const QImage scaled = Resample(source, from, QSize(DestWidth, DestHeight));
-  if (scaled.isNull()) return 0;
-  CopyRows(surface, to, scaled, scaled.rect(), bottom_up);
-  return SrcHeight;
+  QImage* surface = hdc.Surface();
+  if (surface == nullptr || surface->isNull() || !IsPlain32Bit(*surface)) return 0;
+  return DrawLayer(*surface, hdc.Origin(), layer) ? SrcHeight : 0;
+}
+
+void Drawing::Add(Layer layer) {
+  // A layer wholly covered by the new one can never show again.
+  std::erase_if(layers_, [&](const Layer& old) { return layer.dest.contains(old.dest); });
+  layers_.push_back(std::move(layer));
+}
+
+void Drawing::Render(QImage& out, QPoint origin) const {
+  out.fill(background_);
+  // Only the drawing's own area shows its layers.
+  const QRect inside = QRect(QPoint(0, 0), size_).translated(-origin).intersected(out.rect());
+  if (inside.isEmpty()) return;
+  if (inside == out.rect()) {
+    for (const Layer& layer : layers_) DrawLayer(out, origin, layer);
+    return;
+  }
+  QImage part = out.copy(inside);
+  for (const Layer& layer : layers_) DrawLayer(part, origin + inside.topLeft(), layer);
+  CopyRows(out, inside.topLeft(), part, part.rect(), false);
+}
+
+void Drawing::KeepPixels(const QRect& area) {
+  const QRect keep = area.intersected(QRect(QPoint(0, 0), size_));
+  std::vector<Layer> kept_layers;
+  if (!keep.isEmpty() && !layers_.empty()) {
+    Layer kept;
+    kept.dest = keep;
+    kept.kept = QImage(keep.size(), QImage::Format_RGB32);
+    if (!kept.kept.isNull()) {
+      Render(kept.kept, keep.topLeft());
+      kept_layers.push_back(std::move(kept));
+    }
+  }
+  layers_ = std::move(kept_layers);
 }
 
 }  // namespace mdl_api

@@ -2,7 +2,7 @@
 // keeps what is painted into it and shows it again on every repaint.
 #pragma once
 
-#include <QFrame>
+#include <QAbstractScrollArea>
 #include <QImage>
 
 #include "platform/mdl_api.h"
@@ -19,29 +19,47 @@ inline constexpr int kShiftMask = 1;
 inline constexpr int kCtrlMask = 2;
 inline constexpr int kAltMask = 4;
 
-class PictureBox : public QFrame {
+// The interior is a drawing in device pixels, so that a picture drawn at its
+// own size shows one picture pixel per pixel of the screen, sharp, whatever
+// the screen's scale. When the drawing is larger than the box can be on its
+// screen, the interior scrolls (scroll bars, arrow and Page keys).
+class PictureBox : public QAbstractScrollArea {
   Q_OBJECT
  public:
   static constexpr int kBorder = 2;
 
   explicit PictureBox(QWidget* parent = nullptr);
 
-  // Outer size, border included. The interior is 4 pixels smaller each way.
+  // Outer size in layout pixels, border included; the interior is 4 pixels
+  // smaller each way and its drawing is that size in device pixels.
   void SetOuterSize(int width, int height);
+  // Sizes the box for a drawing of width × height device pixels: the outer
+  // size is the interior that holds it plus the border, but no more than its
+  // window's client area can be on the screen; beyond that it scrolls.
+  void FitDrawing(int width, int height);
   int OuterWidth() const { return width(); }
   int OuterHeight() const { return height(); }
 
-  // The interior in its own coordinates: (0, 0) is its top-left corner.
+  // The drawing in its own device pixels: (0, 0) is its top-left corner.
   int ScaleLeft() const { return 0; }
   int ScaleTop() const { return 0; }
-  int ScaleWidth() const { return contentsRect().width(); }
-  int ScaleHeight() const { return contentsRect().height(); }
+  int ScaleWidth() const { return drawing_.Size().width(); }
+  int ScaleHeight() const { return drawing_.Size().height(); }
 
-  // The kept surface to paint into; Refresh shows what was painted.
-  mdl_api::DeviceContext hDC() { return mdl_api::DeviceContext(surface_); }
+  // The kept drawing to paint into; Refresh shows what was painted. The
+  // bitmaps drawn must stay unchanged until KeepPixels (see mdl_api::Drawing).
+  mdl_api::DeviceContext hDC() { return mdl_api::DeviceContext(drawing_); }
   void Refresh();
-  // What the interior shows (for inspection).
-  const QImage& Surface() const { return surface_; }
+  // Keeps what the interior shows as pixels of its own and lets go of the
+  // bitmaps drawn into it, which may then change. Costs at most the
+  // interior's visible part.
+  void KeepPixels();
+  // The whole drawing as pixels (for inspection).
+  QImage Surface() const;
+
+  // A point of the interior in screen coordinates; `at` is in layout pixels
+  // from the drawing's top-left corner.
+  QPoint InteriorToGlobal(QPoint at) const;
 
   void SetToolTipText(const QString& text) { setToolTip(text); }
   QString ToolTipText() const { return toolTip(); }
@@ -51,20 +69,34 @@ class PictureBox : public QFrame {
   static int ShiftValue(Qt::KeyboardModifiers modifiers);
 
  signals:
-  // A mouse button was released over the box; x, y are interior coordinates.
+  // A mouse button was released over the box; x, y are interior coordinates
+  // (layout pixels from the drawing's top-left corner).
   void MouseUp(int button, int shift, int x, int y);
+  // Shift+F10 or the menu key was pressed while the box had the focus; x, y
+  // are the interior coordinates of the visible part's top-left corner.
+  void MenuKey(int shift, int x, int y);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool event(QEvent* event) override;
+  bool viewportEvent(QEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
 
  private:
-  void FitSurface();
+  qreal Ratio() const;
+  // The viewport's size in device pixels.
+  QSize ViewportPixels() const;
+  // The size of the drawing's visible part, in device pixels.
+  QSize VisiblePixels() const;
+  // Where the viewport's top-left corner is in the drawing, in device pixels.
+  QPoint ScrollOffset() const;
+  void UpdateScrollBars();
+  void ReportRelease(QMouseEvent* event, QPoint viewport_pos);
 
-  // Interior pixels, the size of contentsRect(); kept across repaints and
-  // across resizes (what still fits stays at the top-left).
-  QImage surface_;
+  mdl_api::Drawing drawing_;
 };
 
 }  // namespace platform

@@ -22,8 +22,15 @@ inline constexpr int kFrameTop = 22;
 // given in twips.
 QSize ClientSizeForOuterTwips(float width_twips, float height_twips);
 
+// The largest client area the top-level `window` can have on its screen: the
+// screen's available area less the window's frame (the design's frame until
+// the window is shown).
+QSize MaxClientSize(const QWidget& window);
+
 // Gives a top-level window a fixed size: the client area that corresponds to
-// the outer size in twips. The window keeps its position.
+// the outer size in twips. The window keeps its position, except that a
+// window that reaches the largest size its screen allows is made to lie
+// within the screen's available area.
 void SetOuterSizeTwips(QWidget& window, float width_twips, float height_twips);
 
 // The face the design asks for, and the Japanese Gothic face of this system

@@ -109,6 +109,12 @@ frm_main::frm_main(Services services, QWidget* parent)
     Pic_MouseUp(static_cast<short>(button), static_cast<short>(shift), static_cast<float>(x),
                 static_cast<float>(y));
   });
+  // Shift+F10 and the menu key on the picture open its menu as a right click
+  // at the top-left corner of what it shows would.
+  connect(Pic, &platform::PictureBox::MenuKey, this, [this](int shift, int x, int y) {
+    Pic_MouseUp(platform::kRightButton, static_cast<short>(shift), static_cast<float>(x),
+                static_cast<float>(y));
+  });
 
   // Files and folders dropped anywhere on the window open as on the command
   // line; the text box would otherwise take them as text.
@@ -146,7 +152,9 @@ void frm_main::ShowPicture(int mode) {
   if (mode == ViewActualSize) {
     m_PIC[ViewActualSize]->setChecked(true);
     m_PIC[ViewStandard]->setChecked(false);
-    Pic->SetOuterSize(picture_.Header.Width + 4, picture_.Header.Height + 4);
+    // The picture box's interior holds the picture one pixel per pixel of the
+    // screen, and scrolls where the screen cannot hold it.
+    Pic->FitDrawing(picture_.Header.Width, picture_.Header.Height);
     const float width =
         static_cast<float>(Pic->OuterWidth()) * platform::TwipsPerPixelX() + kFrameWidthTwips;
     const float height =
@@ -167,9 +175,8 @@ void frm_main::m_PIC_Click(short index) {
 
 void frm_main::Pic_MouseUp(short button, short /*shift*/, float x, float y) {
   if (button == platform::kRightButton) {
-    const QPoint at =
-        Pic->contentsRect().topLeft() + QPoint(static_cast<int>(x), static_cast<int>(y));
-    m_VIEW->Popup(Pic->mapToGlobal(at), platform::kPopupRightButton);
+    const QPoint at(static_cast<int>(x), static_cast<int>(y));
+    m_VIEW->Popup(Pic->InteriorToGlobal(at), platform::kPopupRightButton);
   } else {
     ShowPicture(ViewStandard);
   }
@@ -184,6 +191,9 @@ void frm_main::SelectFile() {
     btnSave->setEnabled(false);
     return;
   }
+  // The picture box shows the held pixels without a copy of its own; it
+  // keeps what it shows before they change.
+  Pic->KeepPixels();
   // Clears the held picture first. The file is opened by the name the file
   // system gave it; `name` is how it is shown. A file that cannot be opened or
   // read fails here like a broken one, and leaves nothing held.
@@ -252,7 +262,7 @@ void frm_main::Fol_Change() {
 void frm_main::Drv_Change() {
   // An unavailable volume sends the drive list back to where the folders are;
   // any other error is ignored.
-  if (Fol->SetPath(Drv->Drive()) == platform::kErrDeviceUnavailable) {
+  if (Fol->SetPath(Drv->Drive()) == platform::ListError::DeviceUnavailable) {
     Drv->SetDriveFromPath(Fol->Path());
   }
 }
@@ -278,10 +288,10 @@ QString frm_main::OpenPath(const std::filesystem::path& path) {
   } else {
     return QStringLiteral("neither a folder nor a file");
   }
-  const int error = Fol->SetFolder(folder);
-  if (error == platform::kErrDeviceUnavailable) return ErrnoText(ENODEV);
-  if (error == platform::kErrPathNotFound) return ErrnoText(ENOENT);
-  if (error != 0) return ErrnoText(EACCES);
+  const platform::ListError error = Fol->SetFolder(folder);
+  if (error == platform::ListError::DeviceUnavailable) return ErrnoText(ENODEV);
+  if (error == platform::ListError::PathNotFound) return ErrnoText(ENOENT);
+  if (error != platform::ListError::None) return ErrnoText(EACCES);
   Drv->SetDriveFromPath(Fol->Path());
   if (File->Folder() != Fol->Folder()) Fol_Change();
   if (name.empty() || File->SelectName(name)) return {};

@@ -66,7 +66,8 @@ void BM_FillDirList(benchmark::State& state) {
   for (auto _ : state) {
     // Step into a small subfolder and back, so every pass moves and refills.
     dirs.SetPath(BigFolder() + "/folder0");
-    if (dirs.SetPath(BigFolder()) != 0) state.SkipWithError("cannot enter the folder");
+    if (dirs.SetPath(BigFolder()) != platform::ListError::None)
+      state.SkipWithError("cannot enter the folder");
     QApplication::processEvents();
   }
 }

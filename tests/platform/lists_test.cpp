@@ -195,12 +195,12 @@ class DirListTest : public ::testing::Test {
 
 TEST_F(DirListTest, ShowsChainThenSortedVisibleSubfolders) {
   DirList dirs(volumes_);
-  ASSERT_EQ(dirs.SetPath(root_), 0);
+  ASSERT_EQ(dirs.SetPath(root_), platform::ListError::None);
   EXPECT_EQ(Texts(dirs), (QStringList{root_, "alpha", "Beta", "locked", "Zeta"}));
   // The current folder is the highlighted entry.
   EXPECT_EQ(dirs.currentRow(), 0);
 
-  ASSERT_EQ(dirs.SetPath(root_ + "/alpha/inner"), 0);
+  ASSERT_EQ(dirs.SetPath(root_ + "/alpha/inner"), platform::ListError::None);
   EXPECT_EQ(Texts(dirs), (QStringList{root_, "alpha", "inner"}));
   EXPECT_EQ(dirs.currentRow(), 2);
 }
@@ -208,19 +208,19 @@ TEST_F(DirListTest, ShowsChainThenSortedVisibleSubfolders) {
 TEST_F(DirListTest, EveryPathChangeRaisesChange) {
   DirList dirs(volumes_);
   QSignalSpy changes(&dirs, &DirList::Change);
-  ASSERT_EQ(dirs.SetPath(root_), 0);
+  ASSERT_EQ(dirs.SetPath(root_), platform::ListError::None);
   EXPECT_EQ(changes.count(), 1);
-  ASSERT_EQ(dirs.SetPath(root_ + "/Beta"), 0);
+  ASSERT_EQ(dirs.SetPath(root_ + "/Beta"), platform::ListError::None);
   EXPECT_EQ(changes.count(), 2);
   EXPECT_EQ(dirs.Path(), root_ + "/Beta");
   // Setting the path it already has is no change.
-  ASSERT_EQ(dirs.SetPath(root_ + "/Beta/"), 0);
+  ASSERT_EQ(dirs.SetPath(root_ + "/Beta/"), platform::ListError::None);
   EXPECT_EQ(changes.count(), 2);
 }
 
 TEST_F(DirListTest, DoubleClickAndEnterOpenFolders) {
   DirList dirs(volumes_);
-  ASSERT_EQ(dirs.SetPath(root_), 0);
+  ASSERT_EQ(dirs.SetPath(root_), platform::ListError::None);
   ShowAndWait(dirs);
   QSignalSpy changes(&dirs, &DirList::Change);
 
@@ -249,16 +249,16 @@ TEST_F(DirListTest, DoubleClickAndEnterOpenFolders) {
 
 TEST_F(DirListTest, FolderThatCannotBeEnteredLeavesThePath) {
   DirList dirs(volumes_);
-  ASSERT_EQ(dirs.SetPath(root_), 0);
+  ASSERT_EQ(dirs.SetPath(root_), platform::ListError::None);
   ShowAndWait(dirs);
   QSignalSpy changes(&dirs, &DirList::Change);
 
   ClickRow(dirs, RowOf(dirs, "locked"), /*twice=*/true);
   EXPECT_EQ(dirs.Path(), root_);
-  EXPECT_EQ(dirs.SetPath(root_ + "/locked"), platform::kErrPathAccess);
-  EXPECT_EQ(dirs.SetPath(root_ + "/missing"), platform::kErrPathNotFound);
-  EXPECT_EQ(dirs.SetPath(root_ + "/file.pdt"), platform::kErrPathNotFound);
-  EXPECT_EQ(dirs.SetPath(""), platform::kErrPathNotFound);
+  EXPECT_EQ(dirs.SetPath(root_ + "/locked"), platform::ListError::PathAccess);
+  EXPECT_EQ(dirs.SetPath(root_ + "/missing"), platform::ListError::PathNotFound);
+  EXPECT_EQ(dirs.SetPath(root_ + "/file.pdt"), platform::ListError::PathNotFound);
+  EXPECT_EQ(dirs.SetPath(""), platform::ListError::PathNotFound);
   EXPECT_EQ(dirs.Path(), root_);
   EXPECT_EQ(Texts(dirs), (QStringList{root_, "alpha", "Beta", "locked", "Zeta"}));
   EXPECT_EQ(changes.count(), 0);
@@ -267,12 +267,12 @@ TEST_F(DirListTest, FolderThatCannotBeEnteredLeavesThePath) {
 TEST_F(DirListTest, UnavailableVolumeFailsWithDeviceUnavailable) {
   DirList dirs(volumes_);
   DriveList drives(volumes_);
-  ASSERT_EQ(dirs.SetPath(root_ + "/Beta"), 0);
+  ASSERT_EQ(dirs.SetPath(root_ + "/Beta"), platform::ListError::None);
   volumes_->unavailable = {root_};
   QSignalSpy changes(&dirs, &DirList::Change);
 
-  EXPECT_EQ(dirs.SetPath(root_), platform::kErrDeviceUnavailable);
-  EXPECT_EQ(dirs.SetPath(root_ + "/alpha"), platform::kErrDeviceUnavailable);
+  EXPECT_EQ(dirs.SetPath(root_), platform::ListError::DeviceUnavailable);
+  EXPECT_EQ(dirs.SetPath(root_ + "/alpha"), platform::ListError::DeviceUnavailable);
   EXPECT_EQ(dirs.Path(), root_ + "/Beta");
   EXPECT_EQ(changes.count(), 0);
   // The window returns the drive list to the directory list's drive.
@@ -280,7 +280,7 @@ TEST_F(DirListTest, UnavailableVolumeFailsWithDeviceUnavailable) {
   drives.SetDriveFromPath(dirs.Path());
   EXPECT_EQ(drives.Drive(), root_);
   // Other volumes still work.
-  EXPECT_EQ(dirs.SetPath("/"), 0);
+  EXPECT_EQ(dirs.SetPath("/"), platform::ListError::None);
   EXPECT_EQ(dirs.Path(), "/");
 }
 
@@ -291,7 +291,7 @@ TEST_F(DirListTest, BrowsingNeverChangesTheCurrentDirectory) {
   FileList files;
   QObject::connect(&dirs, &DirList::Change, &files, [&] { files.SetPath(dirs.Path()); });
   ShowAndWait(dirs);
-  ASSERT_EQ(dirs.SetPath(root_), 0);
+  ASSERT_EQ(dirs.SetPath(root_), platform::ListError::None);
   ClickRow(dirs, RowOf(dirs, "alpha"), /*twice=*/true);
   ASSERT_EQ(dirs.Path(), root_ + "/alpha");
   EXPECT_EQ(files.Path(), root_ + "/alpha");

@@ -6,6 +6,13 @@
 // Each X:Y is relative to the origin (the window's client area on the screen).
 // Exits 0 when every pixel is within a small tolerance of its colour, 1 when
 // one is not (each difference is printed), 2 when the file cannot be read.
+//
+//   xwd_check FILE --corner BMP W H X0 Y0 X1 Y1
+//
+// Looks for the bottom-right W × H pixels of a 32-bit BMP file on the screen,
+// exactly, with their last pixel somewhere in X0…X1 × Y0…Y1; prints where that
+// last pixel is ("X Y") and exits 0, or exits 1 when they are not there.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -89,6 +96,80 @@ std::uint32_t PixelAt(const Image& img, std::uint32_t x, std::uint32_t y) {
   return rgb;
 }
 
+// A 32-bit uncompressed BMP file's pixels, top row first, as 0xRRGGBB.
+struct Bitmap {
+  long width = 0;
+  long height = 0;
+  std::vector<std::uint32_t> pixels;
+};
+
+std::uint32_t LittleEndian(const std::vector<std::uint8_t>& b, std::size_t at, int bytes) {
+  std::uint32_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | b[at + static_cast<std::size_t>(i)];
+  return v;
+}
+
+std::optional<Bitmap> ReadBmp(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  const std::vector<std::uint8_t> b{std::istreambuf_iterator<char>(in),
+                                    std::istreambuf_iterator<char>()};
+  if (b.size() < 54 || b[0] != 'B' || b[1] != 'M' || LittleEndian(b, 28, 2) != 32)
+    return std::nullopt;
+  Bitmap bmp;
+  const std::size_t offset = LittleEndian(b, 10, 4);
+  bmp.width = static_cast<std::int32_t>(LittleEndian(b, 18, 4));
+  const auto height = static_cast<std::int32_t>(LittleEndian(b, 22, 4));
+  bmp.height = height < 0 ? -static_cast<long>(height) : height;
+  if (bmp.width < 1 || bmp.height < 1 || bmp.width > 65536 || bmp.height > 65536 ||
+      offset + static_cast<std::size_t>(bmp.width * bmp.height) * 4 > b.size())
+    return std::nullopt;
+  for (long y = 0; y < bmp.height; ++y) {
+    const long row = height > 0 ? bmp.height - 1 - y : y;  // bottom-up unless negative
+    for (long x = 0; x < bmp.width; ++x)
+      bmp.pixels.push_back(
+          LittleEndian(b, offset + static_cast<std::size_t>(row * bmp.width + x) * 4, 3));
+  }
+  return bmp;
+}
+
+// The bottom-right w × h block of `bmp` lies on the screen with its last
+// pixel at (ex, ey), exactly.
+bool BlockAt(const Image& img, const Bitmap& bmp, long w, long h, long ex, long ey) {
+  for (long dy = 0; dy < h; ++dy) {
+    for (long dx = 0; dx < w; ++dx) {
+      const long bx = bmp.width - w + dx;
+      const long by = bmp.height - h + dy;
+      const auto got = PixelAt(img, static_cast<std::uint32_t>(ex - w + 1 + dx),
+                               static_cast<std::uint32_t>(ey - h + 1 + dy));
+      if (got != bmp.pixels[static_cast<std::size_t>(by * bmp.width + bx)]) return false;
+    }
+  }
+  return true;
+}
+
+int FindCorner(const Image& img, char** argv) {
+  const std::optional<Bitmap> bmp = ReadBmp(argv[0]);
+  if (!bmp) {
+    std::fprintf(stderr, "xwd_check: %s is no 32-bit BMP file\n", argv[0]);
+    return 2;
+  }
+  long v[6];
+  for (int i = 0; i < 6; ++i) v[i] = std::strtol(argv[1 + i], nullptr, 10);
+  const long w = v[0], h = v[1];
+  if (w < 1 || h < 1 || w > bmp->width || h > bmp->height) return 2;
+  for (long ey = std::max(v[3], h - 1); ey <= v[5] && ey < static_cast<long>(img.height); ++ey) {
+    for (long ex = std::max(v[2], w - 1); ex <= v[4] && ex < static_cast<long>(img.width); ++ex) {
+      if (BlockAt(img, *bmp, w, h, ex, ey)) {
+        std::printf("%ld %ld\n", ex, ey);
+        return 0;
+      }
+    }
+  }
+  std::printf("the picture's bottom-right %ld x %ld pixels are not on the screen\n", w, h);
+  return 1;
+}
+
 int Channel(std::uint32_t rgb, int shift) {
   return static_cast<int>((rgb >> shift) & 0xFFu);
 }
@@ -111,6 +192,13 @@ int main(int argc, char** argv) {
   if (!img) {
     std::fprintf(stderr, "xwd_check: %s is no 24/32-bit true-colour window dump\n", argv[1]);
     return 2;
+  }
+  if (std::string(argv[2]) == "--corner") {
+    if (argc != 10) {
+      std::fprintf(stderr, "usage: xwd_check FILE --corner BMP W H X0 Y0 X1 Y1\n");
+      return 2;
+    }
+    return FindCorner(*img, argv + 3);
   }
   const long origin_x = std::strtol(argv[2], nullptr, 10);
   const long origin_y = std::strtol(argv[3], nullptr, 10);

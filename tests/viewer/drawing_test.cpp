@@ -154,6 +154,61 @@ TEST(StretchDIBits, RefusesWhatItCannotDrawSafely) {
   EXPECT_EQ(surface, before);
 }
 
+// A picture box keeps its drawing as the calls that made it and draws only
+// the part it shows: every part must equal that part of the same calls drawn
+// at once into one whole surface.
+TEST(Drawing, EveryPartMatchesTheWholeDrawnAtOnce) {
+  const Dib big = BottomUp(Gradient(640, 480));
+  const Dib small = BottomUp(Quadrants(50, 40));
+  struct Call {
+    const Dib* dib;
+    QRect to;
+    QRect from;
+  };
+  const std::vector<std::vector<Call>> cases = {
+      {{&big, {0, 0, 320, 240}, {0, 0, 640, 480}}},  // shrunk
+      {{&small, {0, 0, 333, 211}, {0, 0, 50, 40}}},  // enlarged
+      {{&big, {0, 0, 333, 211}, {0, 0, 640, 480}}, {&small, {40, 30, 50, 40}, {0, 0, 50, 40}}},
+      {{&big, {-7, 5, 300, 200}, {17, 9, 300, 200}}},  // 1:1, offset
+  };
+  for (std::size_t c = 0; c < cases.size(); ++c) {
+    const QSize size(333, 241);
+    QImage whole(size, QImage::Format_RGB32);
+    whole.fill(0xFF102030u);
+    mdl_api::Drawing drawing;
+    drawing.SetSize(size);
+    drawing.SetBackground(0xFF102030u);
+    for (const Call& call : cases[c]) {
+      ASSERT_GT(Stretch(whole, call.to, call.from, *call.dib), 0);
+      ASSERT_GT(
+          mdl_api::StretchDIBits(mdl_api::DeviceContext(drawing), call.to.x(), call.to.y(),
+                                 call.to.width(), call.to.height(), call.from.x(), call.from.y(),
+                                 call.from.width(), call.from.height(), call.dib->bits,
+                                 call.dib->info, mdl_api::DIB_RGB_COLORS, mdl_api::SRCCOPY),
+          0);
+    }
+    for (int y = -10; y < size.height(); y += 47) {
+      for (int x = -10; x < size.width(); x += 61) {
+        QImage part(37, 29, QImage::Format_RGB32);
+        drawing.Render(part, QPoint(x, y));
+        QImage expected(37, 29, QImage::Format_RGB32);
+        expected.fill(0xFF102030u);
+        const QRect inside = QRect(x, y, 37, 29).intersected(whole.rect());
+        for (int row = inside.top(); row <= inside.bottom(); ++row)
+          for (int col = inside.left(); col <= inside.right(); ++col)
+            expected.setPixel(col - x, row - y, whole.pixel(col, row));
+        ASSERT_EQ(part, expected) << "case " << c << " at " << x << "," << y;
+      }
+    }
+    // Kept as pixels, the shown part stays when the bitmaps are gone.
+    const QRect shown(20, 10, 200, 150);
+    drawing.KeepPixels(shown);
+    QImage after(shown.size(), QImage::Format_RGB32);
+    drawing.Render(after, shown.topLeft());
+    EXPECT_EQ(after, whole.copy(shown)) << "case " << c;
+  }
+}
+
 TEST(PictureBox, InteriorIsTheOuterSizeLessTheBorder) {
   platform::PictureBox box;
   box.SetOuterSize(324, 244);

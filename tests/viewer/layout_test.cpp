@@ -148,7 +148,7 @@ TEST_F(Browsing, ChangingTheDirectoryOnlyRefillsTheFileList) {
   fs::create_directory(h.dir() / "sub");
   WritePdt(h.dir() / "sub" / "IN.PDT", Gradient(8, 8));
 
-  ASSERT_EQ(h.w().Fol->SetPath(QPath(h.dir()) + QStringLiteral("/sub")), 0);
+  ASSERT_EQ(h.w().Fol->SetPath(QPath(h.dir()) + QStringLiteral("/sub")), platform::ListError::None);
   EXPECT_EQ(h.w().File->Path(), QPath(h.dir()) + QStringLiteral("/sub"));
   ASSERT_EQ(h.w().File->count(), 1);
   EXPECT_EQ(h.w().File->item(0)->text(), QStringLiteral("IN.PDT"));

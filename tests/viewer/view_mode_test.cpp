@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <QAction>
 #include <QTest>
+#include <vector>
+
+#include "platform/mdl_api.h"
 
 #include "tests/viewer/viewer_test_support.h"
 
@@ -92,10 +95,17 @@ TEST(Painting, TheShownWindowShowsTheKeptSurfaceInsideTheBorder) {
 TEST(Painting, ChoosingTheCurrentViewAgainPaintsAgain) {
   WindowHarness h;
   ASSERT_TRUE(h.LoadPicture(QStringLiteral("Q.PDT"), Quadrants(160, 120)));
-  // Scribble over the kept surface; the same view paints the picture again.
+  // Draw black over the kept drawing; the same view paints the picture again.
   const QImage before = h.w().Pic->Surface();
-  QImage& surface = h.w().Pic->hDC().Surface();
-  surface.fill(Qt::black);
+  const std::vector<std::uint32_t> black(4, 0xFF000000u);
+  bmp::BITMAPINFO info{};
+  info.bmiHeader.biWidth = 2;
+  info.bmiHeader.biHeight = 2;
+  info.bmiHeader.biBitCount = 32;
+  ASSERT_EQ(mdl_api::StretchDIBits(h.w().Pic->hDC(), 0, 0, 320, 240, 0, 0, 2, 2, black, info,
+                                   mdl_api::DIB_RGB_COLORS, mdl_api::SRCCOPY),
+            2);
+  ASSERT_EQ(h.w().Pic->Surface().pixel(100, 100), 0xFF000000u);
   h.w().m_PIC_Click(1);
   ExpectStandardView(h.w());
   EXPECT_EQ(h.w().Pic->Surface(), before);
