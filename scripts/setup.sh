@@ -18,6 +18,8 @@ PACKAGES=(
   libpng-dev imagemagick
   # the Debian package and its checks
   dpkg-dev fakeroot lintian
+  # the gdk-pixbuf loader, and gdk-pixbuf's own tools that load and query it
+  libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin
 )
 
 missing=()
