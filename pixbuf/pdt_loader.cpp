@@ -195,14 +195,24 @@ bool PdtLoad::Prepare(std::size_t file_bytes, GError** error) {
       std::min(file_size_, std::max(file_bytes, mdl_pdt::kHeaderSize)) - mdl_pdt::kHeaderSize;
   const mdl_pdt::PdtStatus status = mdl_pdt::CheckHeader(header_, payload);
   if (status != mdl_pdt::PdtStatus::Ok) return Fail(status, error);
-  pixbuf_ = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width_, height_);
+  // Cleared memory (fresh pages from the system for a large picture, so
+  // nearly free): rows a damaged stream never reaches show black, not
+  // whatever the memory held before.
+  const int stride = (width_ * 3 + 3) & ~3;
+  guchar* pixels = static_cast<guchar*>(
+      g_try_malloc0_n(static_cast<gsize>(height_), static_cast<gsize>(stride)));
+  if (pixels != nullptr) {
+    pixbuf_ = gdk_pixbuf_new_from_data(
+        pixels, GDK_COLORSPACE_RGB, FALSE, 8, width_, height_, stride,
+        [](guchar* data, gpointer /*user_data*/) { g_free(data); }, nullptr);
+    if (pixbuf_ == nullptr) g_free(pixels);
+  }
   if (pixbuf_ == nullptr) {
     out_of_memory_ = true;
     return Fail(mdl_pdt::PdtStatus::Ok, error);
   }
-  const auto stride = static_cast<std::size_t>(gdk_pixbuf_get_rowstride(pixbuf_));
-  band_rows_ = static_cast<std::int32_t>(
-      std::clamp<std::size_t>(kBandBytes / stride, 1, static_cast<std::size_t>(height_)));
+  band_rows_ = static_cast<std::int32_t>(std::clamp<std::size_t>(
+      kBandBytes / static_cast<std::size_t>(stride), 1, static_cast<std::size_t>(height_)));
   try {
     if (width_ != header_.Width || height_ != header_.Height) {
       // Each scaled row is written to the same scratch row, then stored.
