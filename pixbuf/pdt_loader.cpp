@@ -92,6 +92,8 @@ class PdtLoad {
   mdl_pdt::PdtStatus status_ = mdl_pdt::PdtStatus::Ok;
 
   GdkPixbuf* pixbuf_ = nullptr;
+  guchar* pixels_ = nullptr;  // its memory, rows `stride_` bytes apart
+  std::size_t stride_ = 0;
   std::int32_t width_ = 0;  // the pixbuf's size
   std::int32_t height_ = 0;
   std::int32_t rows_done_ = 0;
@@ -211,6 +213,8 @@ bool PdtLoad::Prepare(std::size_t file_bytes, GError** error) {
     out_of_memory_ = true;
     return Fail(mdl_pdt::PdtStatus::Ok, error);
   }
+  pixels_ = pixels;
+  stride_ = static_cast<std::size_t>(stride);
   band_rows_ = static_cast<std::int32_t>(std::clamp<std::size_t>(
       kBandBytes / static_cast<std::size_t>(stride), 1, static_cast<std::size_t>(height_)));
   try {
@@ -231,7 +235,7 @@ bool PdtLoad::Prepare(std::size_t file_bytes, GError** error) {
 bool PdtLoad::Decode(std::span<const std::uint8_t> file, GError** error) {
   if (!Prepare(file.size(), error)) return false;
   Rows rows(*this);
-  mdl_pdt::PdtStatus status;
+  mdl_pdt::PdtStatus status = mdl_pdt::PdtStatus::Ok;
   try {
     status = mdl_pdt::DecodeRowsMemory(file, header_, rows);
   } catch (const std::bad_alloc&) {
@@ -251,9 +255,7 @@ bool PdtLoad::Decode(std::span<const std::uint8_t> file, GError** error) {
 // pixbuf may have none).
 void PdtLoad::Store(std::span<const std::uint32_t> pixels) {
   if (rows_done_ >= height_ || pixels.size() != static_cast<std::size_t>(width_)) return;
-  guchar* out = gdk_pixbuf_get_pixels(pixbuf_) +
-                static_cast<std::size_t>(rows_done_) *
-                    static_cast<std::size_t>(gdk_pixbuf_get_rowstride(pixbuf_));
+  guchar* out = pixels_ + static_cast<std::size_t>(rows_done_) * stride_;
   for (const std::uint32_t pixel : pixels) {
     out[0] = static_cast<guchar>(pixel >> 16);
     out[1] = static_cast<guchar>(pixel >> 8);
