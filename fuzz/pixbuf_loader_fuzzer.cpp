@@ -67,8 +67,8 @@ void OnUpdated(GdkPixbuf* pixbuf, int x, int y, int width, int height, gpointer 
   state->next_row = y + height;
 }
 
-// The padding of every row and every row from `untouched_from` on still hold
-// the canary.
+// True when the padding of every row, and every byte of the rows from
+// `untouched_from` on, still hold the canary.
 bool CanaryKept(GdkPixbuf* pixbuf, int untouched_from) {
   const guchar* data = gdk_pixbuf_read_pixels(pixbuf);
   const auto stride = static_cast<std::size_t>(gdk_pixbuf_get_rowstride(pixbuf));

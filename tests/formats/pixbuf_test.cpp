@@ -110,8 +110,8 @@ bool SameAs(GdkPixbuf* pixbuf, const Expected& expected) {
          FirstWrongRow(pixbuf, expected, 0, expected.height) < 0;
 }
 
-// Bytes of `pixbuf` that still hold the canary: the padding of every row,
-// and whole rows from `untouched_from` on.
+// True when the padding of every row of `pixbuf`, and every byte of the
+// rows from `untouched_from` on, still hold the canary.
 bool CanaryKept(GdkPixbuf* pixbuf, int untouched_from) {
   const guchar* data = gdk_pixbuf_read_pixels(pixbuf);
   const auto stride = static_cast<std::size_t>(gdk_pixbuf_get_rowstride(pixbuf));
@@ -153,7 +153,9 @@ void OnAreaPrepared(GdkPixbufLoader* loader, Events* events) {
 }
 
 void OnAreaUpdated(GdkPixbufLoader* loader, int x, int y, int width, int height, Events* events) {
-  if (events->order.back() != "updated") events->order.emplace_back("updated");
+  if (events->order.empty() || events->order.back() != "updated") {
+    events->order.emplace_back("updated");
+  }
   GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader);
   const bool whole_rows = x == 0 && width == gdk_pixbuf_get_width(pixbuf) && height > 0;
   const bool next = y == events->next_row;
