@@ -5,12 +5,13 @@ set(CPACK_PACKAGE_NAME quillon)
 set(CPACK_PACKAGE_VENDOR "Quillon")
 set(QUILLON_MAINTAINER "Quillon developers <quillon@example.org>" CACHE STRING "Maintainer named in the package")
 set(CPACK_PACKAGE_CONTACT "${QUILLON_MAINTAINER}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "PDT picture viewer, converter, thumbnailer and Qt image plugin")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "PDT picture viewer, converter, thumbnailer and image plugins")
 set(CPACK_PACKAGE_DESCRIPTION
     "Quillon shows PDT pictures and saves them as BMP files. The package also\n"
     "holds pdt2bmp, a batch converter to BMP or PNG, a thumbnailer for file\n"
-    "managers, and a Qt 6 image-format plugin through which every Qt program\n"
-    "opens PDT pictures.")
+    "managers, a Qt 6 image-format plugin through which every Qt program\n"
+    "opens PDT pictures, and a gdk-pixbuf loader that does the same for GTK\n"
+    "programs.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -31,4 +32,14 @@ file(COPY_FILE ${PROJECT_SOURCE_DIR}/cmake/debian/changelog ${CMAKE_BINARY_DIR}/
 execute_process(COMMAND gzip -9nf ${CMAKE_BINARY_DIR}/debian/changelog)
 install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/copyright ${quillon_changelog_gz}
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillon)
+# gdk-pixbuf's package rebuilds its loader cache whenever a file in its loader
+# folder changes; the trigger is pulled again once this package is configured,
+# when the loader's libraries are certain to be in place.
+if(QUILLON_PIXBUF)
+  set(QUILLON_PIXBUF_TRIGGER /usr/${QUILLON_PIXBUF_LOADER_DIR})
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/postinst.in ${CMAKE_BINARY_DIR}/debian/postinst
+                 @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+                 GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian/postinst)
+endif()
 include(CPack)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Fuzzes the PDT loader, then the Qt image plugin's reader when it was built,
-# for a while each: bash fuzz/run.sh BUILD_DIR SECONDS
-# (the loader gets SECONDS, the plugin half of that). BUILD_DIR must hold a
+# Fuzzes the PDT loader, then the Qt image plugin's reader and the gdk-pixbuf
+# loader when they were built, for a while each: bash fuzz/run.sh BUILD_DIR
+# SECONDS (the PDT loader gets SECONDS, the plugin half of that, the gdk-pixbuf
+# loader a quarter, at least 15 s). BUILD_DIR must hold a
 # clang build configured with -DQUILLON_FUZZ=ON; nothing is built here. The
 # seed corpus is made afresh in a temporary folder. Exits non-zero when a
 # fuzzer finds a crash, a leak, a timeout or an allocation beyond the limits;
@@ -64,4 +65,8 @@ fuzz() {
 fuzz pdt_load_fuzzer "$seconds"
 if [[ -x $build/fuzz/pdt_plugin_fuzzer ]]; then
   fuzz pdt_plugin_fuzzer $(((seconds + 1) / 2))
+fi
+if [[ -x $build/fuzz/pixbuf_loader_fuzzer ]]; then
+  pixbuf_seconds=$(((seconds + 3) / 4))
+  fuzz pixbuf_loader_fuzzer $((pixbuf_seconds < 15 ? 15 : pixbuf_seconds))
 fi

@@ -153,6 +153,7 @@ class RowScaler::Impl {
  public:
   virtual ~Impl() = default;
   virtual void Add(const std::uint32_t* row) = 0;
+  virtual std::size_t RowsOut() const = 0;
 };
 
 namespace {
@@ -186,6 +187,7 @@ class Scaler final : public RowScaler::Impl {
     }
     ++source_;
   }
+  std::size_t RowsOut() const override { return y_; }
 
  private:
   void Accumulate(const std::uint32_t* row, std::uint32_t weight, bool set) {
@@ -262,6 +264,7 @@ class RowCopier final : public RowScaler::Impl {
     std::uint32_t* out = dst_ + static_cast<std::ptrdiff_t>(y_++) * dst_stride_;
     for (std::size_t x = 0; x < width_; ++x) out[x] = row[x] | 0xFF000000U;
   }
+  std::size_t RowsOut() const override { return y_; }
 
  private:
   std::size_t width_;
@@ -318,6 +321,10 @@ bool RowScaler::AddRow(std::span<const std::uint32_t> row) {
   impl_->Add(row.data());
   --rows_left_;
   return true;
+}
+
+std::int32_t RowScaler::RowsOut() const {
+  return impl_ ? static_cast<std::int32_t>(impl_->RowsOut()) : 0;
 }
 
 bool ScaleArea(std::span<const std::uint32_t> src, Size from, std::uint32_t* dst,

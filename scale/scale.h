@@ -44,6 +44,10 @@ class RowScaler {
   // row of another length or one beyond `from.height`.
   bool AddRow(std::span<const std::uint32_t> row);
 
+  // Output rows written so far, so that a caller can pass each one on as it
+  // completes.
+  std::int32_t RowsOut() const;
+
   class Impl;
 
  private:

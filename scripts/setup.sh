@@ -20,6 +20,8 @@ PACKAGES=(
   dpkg-dev fakeroot lintian
   # the manual pages
   scdoc
+  # the gdk-pixbuf loader, and gdk-pixbuf's own tools that load and query it
+  libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin
 )
 
 missing=()

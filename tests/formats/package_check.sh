@@ -2,11 +2,15 @@
 # Builds the Debian package from BUILD_DIR, unpacks it with dpkg -x and uses
 # it from the unpacked tree: a Qt program opens PDT files through the plugin,
 # the thumbnailer runs as its entry says, and, when the package holds a MIME
-# package file, the MIME database names image/x-pdt.
+# package file, the MIME database names image/x-pdt; when it holds the
+# gdk-pixbuf loader, its postinst pulls gdk-pixbuf's trigger and
+# gdk-pixbuf-thumbnailer makes a PNG of a bench picture through it.
 #
-#   package_check.sh BUILD_DIR QT_READ MAKE_PICTURES
+#   package_check.sh BUILD_DIR QT_READ MAKE_PICTURES [PIXBUF [SANITIZED]]
+# (PIXBUF, SANITIZED: ON or OFF; the loader was built; the build is sanitized,
+# so that only a program with the sanitizer's runtime could load the loader)
 set -uo pipefail
-build_dir=$1 qt_read=$2 make_pictures=$3
+build_dir=$1 qt_read=$2 make_pictures=$3 pixbuf=${4:-OFF} sanitized=${5:-OFF}
 command -v cpack >/dev/null && command -v dpkg-deb >/dev/null || { echo "no cpack or dpkg" >&2; exit 77; }
 source "$(dirname "$0")/../support/check.sh"
 
@@ -71,8 +75,37 @@ else
   echo "note: the package holds no MIME package file; the MIME check did not run"
 fi
 
+if [[ $pixbuf == ON ]]; then
+  loaders_dir=$(pkg-config --variable=gdk_pixbuf_moduledir gdk-pixbuf-2.0 2>/dev/null)
+  loader=$root$loaders_dir/libpixbufloader-pdt.so
+  [[ -f $loader ]] || fail "the package lacks $loaders_dir/libpixbufloader-pdt.so"
+  dpkg-deb -e "$deb" "$work/control"
+  grep -qx "    dpkg-trigger --no-await $loaders_dir" "$work/control/postinst" 2>/dev/null ||
+    fail "the package's postinst does not pull gdk-pixbuf's loader trigger"
+  query=$(pkg-config --variable=gdk_pixbuf_query_loaders gdk-pixbuf-2.0 2>/dev/null)
+  if [[ $sanitized == ON ]]; then
+    echo "note: sanitized build; gdk-pixbuf-thumbnailer cannot load its loader, not run"
+  elif [[ ! -x $query ]] || ! command -v gdk-pixbuf-thumbnailer >/dev/null; then
+    fail "gdk-pixbuf-query-loaders or gdk-pixbuf-thumbnailer is missing"
+  elif ((${#mime_files[@]} == 0)); then
+    fail "the package holds the loader but no MIME type for it to be chosen by"
+  else
+    "$query" "$loader" >"$work/loaders.cache" || fail "gdk-pixbuf-query-loaders rejects the loader"
+    grep -q '"image/x-pdt"' "$work/loaders.cache" || fail "the loader does not announce image/x-pdt"
+    # A 1280 × 720 bench picture: a PNG of 128 × 72.
+    bench=$(dirname "$0")/../../../shared/bench-pictures/bench_04_painted_1280x720.pdt
+    GDK_PIXBUF_MODULE_FILE=$work/loaders.cache XDG_DATA_DIRS=$work/data XDG_DATA_HOME=$work/none \
+      gdk-pixbuf-thumbnailer -s 128 "$bench" "$work/pixbuf-thumb.png" 2>"$work/pixbuf.log" ||
+      fail "gdk-pixbuf-thumbnailer failed through the packaged loader: $(cat "$work/pixbuf.log")"
+    [[ $(od -An -c -j1 -N3 "$work/pixbuf-thumb.png" 2>/dev/null | tr -d ' ') == PNG ]] ||
+      fail "gdk-pixbuf-thumbnailer made no PNG"
+    size=$(od -An -tu1 -j16 -N8 "$work/pixbuf-thumb.png" | awk '{print $3 * 256 + $4 "x" $7 * 256 + $8}')
+    [[ $size == 128x72 ]] || fail "the gdk-pixbuf thumbnail is $size, not 128x72"
+  fi
+fi
+
 if ((failures > 0)); then
   echo "$failures check(s) failed" >&2
   exit 1
 fi
-echo "ok: $(basename "$deb") holds working programs, plugin and thumbnailer"
+echo "ok: $(basename "$deb") holds working programs, plugin, loader and thumbnailer"
