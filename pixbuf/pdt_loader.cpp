@@ -334,7 +334,7 @@ char kName[] = "pdt";
 char kDescription[] = "PDT picture";
 char kMimeType[] = "image/x-pdt";
 char kExtension[] = "pdt";
-char kLicense[] = "";
+char kLicense[] = "MIT";
 gchar* kMimeTypes[] = {kMimeType, nullptr};
 gchar* kExtensions[] = {kExtension, nullptr};
 
