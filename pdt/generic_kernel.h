@@ -102,13 +102,16 @@ struct GenericKernel {
 
   // The newest pixel, kept in a register so that runs of it need no load.
   using History = std::uint32_t;
-  QUILLON_PDT_TARGET QUILLON_PDT_INLINE static History LoadHistory(const std::uint32_t* win, std::size_t at) {
+  QUILLON_PDT_TARGET QUILLON_PDT_INLINE static History LoadHistory(const std::uint32_t* win,
+                                                                   std::size_t at) {
     return at > 0 ? win[at - 1] : 0;
   }
 
   template <bool kNearStart>
-  QUILLON_PDT_TARGET QUILLON_PDT_INLINE static std::size_t Group(const std::uint8_t* group, std::uint32_t* win,
-                                              std::size_t& at, std::uint32_t& last) {
+  QUILLON_PDT_TARGET QUILLON_PDT_INLINE static std::size_t Group(const std::uint8_t* group,
+                                                                 std::uint32_t* win,
+                                                                 std::size_t& at,
+                                                                 std::uint32_t& last) {
     const unsigned flags = group[0];
     if (flags == 0xFFu) {
       Ops::EightLiterals(group + 1, win + at);
@@ -170,8 +173,9 @@ struct GenericKernel {
       const std::size_t length = (v & 0x0Fu) + 1;
       if constexpr (kNearStart || Ops::kAlwaysCheck) {
         // All ones while the copy reaches back no further than pixel 0.
-        const std::size_t reach = std::size_t{0} - static_cast<std::size_t>(
-                                                       distance <= static_cast<std::size_t>(to - win));
+        const std::size_t reach =
+            std::size_t{0} -
+            static_cast<std::size_t>(distance <= static_cast<std::size_t>(to - win));
         before_start |= ~reach;
         distance &= reach;
       }

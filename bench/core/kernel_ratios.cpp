@@ -106,8 +106,9 @@ int main(int argc, char** argv) {
     }
     for (int r = 0; r < rounds; ++r) {
       reference[p] = std::min(reference[p], Seconds([&] {
-        pdtref::ReferenceDecode(payload, pic.header.Width, pic.header.Height, ref_pixels);
-      }));
+                                pdtref::ReferenceDecode(payload, pic.header.Width,
+                                                        pic.header.Height, ref_pixels);
+                              }));
       for (std::size_t k = 0; k < kn; ++k) {
         mdl_pdt::UseKernel(kernels[k]);
         memory[p * kn + k] = std::min(
@@ -118,8 +119,9 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::printf("%zu pictures, best of %d rounds; reference time over the kernel's (higher is faster)\n",
-              n, rounds);
+  std::printf(
+      "%zu pictures, best of %d rounds; reference time over the kernel's (higher is faster)\n", n,
+      rounds);
   std::printf("%-9s %12s %12s %12s %12s %16s\n", "kernel", "memory", "memory worst", "LoadPdt",
               "LoadPdt worst", "LoadPdt/memory");
   double ref_total = 0;

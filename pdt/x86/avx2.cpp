@@ -19,10 +19,9 @@ struct Avx2Ops {
   static constexpr bool kAlwaysCheck = false;
 
   QUILLON_PDT_TARGET static void EightLiterals(const std::uint8_t* p, std::uint32_t* to) {
-    const __m256i bytes =
-        _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(
-                                    reinterpret_cast<const __m128i*>(p))),
-                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12)), 1);
+    const __m256i bytes = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12)), 1);
     const __m256i spread = _mm256_shuffle_epi8(
         bytes, _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2, -1,
                                 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1));
