@@ -22,6 +22,9 @@ PACKAGES=(
   scdoc
   # the gdk-pixbuf loader, and gdk-pixbuf's own tools that load and query it
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin
+  # the core tests on other processors: AArch64 and x86 without AVX under
+  # qemu, WebAssembly under node
+  qemu-user g++-aarch64-linux-gnu emscripten nodejs
 )
 
 missing=()
