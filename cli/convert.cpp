@@ -74,13 +74,13 @@ bool ParseJobs(std::string_view text, unsigned& jobs) {
 // The proposed output name of `input` in `format`.
 // The proposed output name for `input` in the chosen format.
 fs::path OutputName(const fs::path& input, Format format, bool sjis_names) {
-  std::string name = ProposedName(input.filename(), sjis_names).native();
+  std::string name = names::PathBytes(ProposedName(input.filename(), sjis_names));
   if (format == Format::Png) name.replace(name.size() - 3, 3, "png");
-  return name;
+  return names::PathFromBytes(name);
 }
 
 bool IsPngName(const fs::path& output) {
-  const std::string ext = output.extension().string();
+  const std::string ext = names::PathBytes(output.extension());
   return ext.size() == 4 && ext[0] == '.' &&
          std::tolower(static_cast<unsigned char>(ext[1])) == 'p' &&
          std::tolower(static_cast<unsigned char>(ext[2])) == 'n' &&
@@ -111,7 +111,7 @@ std::string OutputKey(const fs::path& output) {
   std::error_code ec;
   fs::path absolute = fs::absolute(output, ec);
   if (ec) absolute = output;
-  return absolute.lexically_normal().string();
+  return names::PathBytes(absolute.lexically_normal());
 }
 
 struct FolderListing {
@@ -129,7 +129,7 @@ bool ListFolder(const fs::path& folder, FolderListing& listing, std::string& rea
     const fs::path name = entry.path().filename();
     if (entry.is_directory(entry_ec)) {
       if (!entry.is_symlink(entry_ec)) listing.folders.push_back(entry.path());
-    } else if (picture::HasPdtSuffix(name.native()) && entry.is_regular_file(entry_ec)) {
+    } else if (picture::HasPdtSuffix(names::PathBytes(name)) && entry.is_regular_file(entry_ec)) {
       listing.files.push_back(entry.path());
     }
   }
@@ -190,7 +190,9 @@ class Planner {
   fs::path OutputFolders(const fs::path& relative) const {
     if (!sjis_names_) return relative;
     fs::path out;
-    for (const fs::path& part : relative) out /= names::Utf8NameIfShiftJis(part.native());
+    for (const fs::path& part : relative) {
+      out /= names::PathFromBytes(names::Utf8NameIfShiftJis(names::PathBytes(part)));
+    }
     return out;
   }
 
@@ -360,8 +362,9 @@ int UsageError(std::FILE* err, const std::string& message) {
 }  // namespace
 
 fs::path ProposedName(const fs::path& file_name, bool sjis_names) {
-  return picture::ProposedName(sjis_names ? names::Utf8NameIfShiftJis(file_name.native())
-                                          : file_name.native());
+  const std::string bytes = names::PathBytes(file_name);
+  return names::PathFromBytes(
+      picture::ProposedName(sjis_names ? names::Utf8NameIfShiftJis(bytes) : bytes));
 }
 
 ParsedArguments ParseArguments(const std::vector<std::string_view>& args) {
@@ -405,7 +408,7 @@ ParsedArguments ParseArguments(const std::vector<std::string_view>& args) {
       result.error = "option '--output' needs a folder";
       return result;
     }
-    options.out_dir = fs::path(out_dir);
+    options.out_dir = names::PathFromBytes(out_dir);
   }
   if (jobs_option->count() > 0 && !ParseJobs(jobs, options.jobs)) {
     result.error = "bad number of jobs " + Quoted(jobs) + " (a whole number from 1 to " +
@@ -419,7 +422,9 @@ ParsedArguments ParseArguments(const std::vector<std::string_view>& args) {
     }
     options.format = format == "png" ? Format::Png : Format::Bmp;
   }
-  for (std::string& operand : operands) options.operands.emplace_back(std::move(operand));
+  for (const std::string& operand : operands) {
+    options.operands.push_back(names::PathFromBytes(operand));
+  }
   result.error = CheckOperands(options);
   return result;
 }

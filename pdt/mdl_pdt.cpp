@@ -33,10 +33,18 @@ namespace mdl_pdt {
 namespace detail {
 namespace {
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// Huge pages are offered where the system takes the hint; elsewhere a
+// picture's pixels get ordinary memory, without the alignment's cost.
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+constexpr bool kOfferHugePages = true;
+#else
+constexpr bool kOfferHugePages = false;
+#endif
 }  // namespace
 
 void* AllocatePixels(std::size_t bytes) {
-  if (bytes < kHugePage) return ::operator new(bytes);
+  if (!kOfferHugePages || bytes < kHugePage) return ::operator new(bytes);
   // Whole huge pages, so that the block's last one is not shared.
   const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
   void* p = ::operator new (rounded, std::align_val_t{kHugePage});
@@ -47,7 +55,7 @@ void* AllocatePixels(std::size_t bytes) {
 }
 
 void FreePixels(void* p, std::size_t bytes) noexcept {
-  if (bytes < kHugePage) {
+  if (!kOfferHugePages || bytes < kHugePage) {
     ::operator delete(p);
   } else {
     ::operator delete (p, std::align_val_t{kHugePage});
@@ -812,7 +820,11 @@ PdtStatus DecodeRowsFrom(Source& source, std::size_t payload_bytes, const PdtHea
 PdtStatus OpenPdt(const std::filesystem::path& path, File& file, PdtHeader& header,
                   std::size_t& available) {
   errno = 0;
+#if defined(_WIN32)
+  file.reset(::_wfopen(path.c_str(), L"rb"));  // Windows names are wide
+#else
   file.reset(std::fopen(path.c_str(), "rb"));
+#endif
   if (!file) {
     // fopen sets errno on POSIX systems; elsewhere the reason stays general.
     if (errno == ENOENT || errno == ENOTDIR) return PdtStatus::NotFound;
