@@ -120,9 +120,14 @@ bool PutInPlace(const std::filesystem::path& temp, const std::filesystem::path& 
 
 }  // namespace
 
-WriteStatus ReplaceFile(const std::filesystem::path& path,
+WriteStatus ReplaceFile(const std::filesystem::path& target,
                         const std::function<bool(std::FILE*)>& write) {
-  if (path.empty() || !path.has_filename()) return WriteStatus::NoName;
+  if (target.empty() || !target.has_filename()) return WriteStatus::NoName;
+  // ReplaceFileW makes its own temporary file in the target's folder, which
+  // a bare file name does not name.
+  std::error_code ec;
+  std::filesystem::path path = std::filesystem::absolute(target, ec);
+  if (ec) path = target;
   std::FILE* file = nullptr;
   WriteStatus status = WriteStatus::Ok;
   const std::filesystem::path temp = CreateTempBeside(path, file, status);
