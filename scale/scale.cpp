@@ -87,8 +87,9 @@ using Sums32 = std::uint16_t __attribute__((vector_size(64)));
 
 // AccumulateRow for 16-bit sums, thirty-two bytes at a time: acc[i] = weight
 // × row[i] (set) or acc[i] += it. Built for wider vector units as well where
-// the processor has them (AVX2, AVX-512), chosen when the program starts.
-#if defined(__x86_64__) && defined(__has_attribute)
+// the processor has them (AVX2, AVX-512), chosen when the program starts
+// (through an ELF ifunc, which Windows programs do not have).
+#if defined(__x86_64__) && defined(__has_attribute) && !defined(_WIN32)
 #if __has_attribute(target_clones)
 #define QUILLON_SCALE_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #endif
@@ -167,7 +168,8 @@ class Scaler final : public RowScaler::Impl {
         dst_stride_(dst_stride),
         columns_(std::move(columns)),
         rows_(std::move(rows)),
-        acc_(std::make_unique_for_overwrite<Acc[]>(width_ * 4)),
+        // Not value-initialised: every sum is set before it is added to.
+        acc_(new Acc[width_ * 4]),
         divide_(columns_.total * rows_.total),
         // Whole sums of at most 255 × divisor fit in 16 bits, and so does
         // every partial sum on the way.
