@@ -106,12 +106,13 @@ std::string CheckOperands(const Options& options) {
   return {};
 }
 
-// Key under which an output claims its name: two spellings of one path match.
+// Key under which an output claims its name: two spellings of one path
+// match, letter case included where the file system ignores it.
 std::string OutputKey(const fs::path& output) {
   std::error_code ec;
   fs::path absolute = fs::absolute(output, ec);
   if (ec) absolute = output;
-  return names::PathBytes(absolute.lexically_normal());
+  return names::NameKey(absolute.lexically_normal());
 }
 
 struct FolderListing {

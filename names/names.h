@@ -40,4 +40,9 @@ std::string PathBytes(const std::filesystem::path& path);
 // The path for such bytes; never decoded in a locale's code page.
 std::filesystem::path PathFromBytes(std::string_view bytes);
 
+// Bytes that are equal for two spellings of one name in one folder: the
+// name's bytes where names differ in letter case (POSIX systems), its
+// upper-case form on Windows, whose file systems ignore case.
+std::string NameKey(const std::filesystem::path& path);
+
 }  // namespace names

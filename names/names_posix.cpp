@@ -71,4 +71,8 @@ std::filesystem::path PathFromBytes(std::string_view bytes) {
   return std::filesystem::path(std::string(bytes));
 }
 
+std::string NameKey(const std::filesystem::path& path) {
+  return path.native();
+}
+
 }  // namespace names

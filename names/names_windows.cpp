@@ -120,4 +120,12 @@ std::filesystem::path PathFromBytes(std::string_view bytes) {
   return std::filesystem::path(ToWide(bytes));
 }
 
+std::string NameKey(const std::filesystem::path& path) {
+  std::wstring upper = path.native();
+  if (!upper.empty() && upper.size() <= MAXDWORD) {
+    CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+  }
+  return FromWide(upper, false);
+}
+
 }  // namespace names

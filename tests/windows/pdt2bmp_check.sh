@@ -76,6 +76,16 @@ cmp -s kept.bmp picture.bmp || fail "-f did not replace kept.bmp with the pictur
 leftovers=$(find . -name '.quillon-*')
 expect "temporary files left behind" "$leftovers" ""
 
+# Names that differ only in letter case name one file on Windows: the second
+# conversion fails rather than replacing the first one's output, even with -f.
+mkdir -p upper lower && cp picture.pdt upper/X.pdt && cp picture.pdt lower/x.PDT
+run -q -f -o same upper/X.pdt lower/x.PDT
+expect "outputs differing in case: status" "$status" 1
+case $err in
+  *"lower/x.PDT: same"?"x.bmp is already the output of upper/X.pdt") ;;
+  *) fail "outputs differing in case: message [$err]" ;;
+esac
+
 # A Japanese name: the output is named from it, and messages show it in UTF-8.
 cp picture.pdt 背景.pdt
 run 背景.pdt
