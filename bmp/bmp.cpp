@@ -43,32 +43,6 @@ bool WritePixels(std::FILE* f, std::span<const std::uint32_t> pixels) {
 
 }  // namespace
 
-const char* Describe(WriteStatus status) {
-  switch (status) {
-    case WriteStatus::Ok:
-      return "ok";
-    case WriteStatus::BadPicture:
-      return "the picture does not match its headers";
-    case WriteStatus::NoName:
-      return "no file name given";
-    case WriteStatus::IsFolder:
-      return "a folder has that name";
-    case WriteStatus::NoFolder:
-      return "the folder does not exist";
-    case WriteStatus::PermissionDenied:
-      return "permission denied";
-    case WriteStatus::ReadOnly:
-      return "read-only file system";
-    case WriteStatus::NoSpace:
-      return "no space left on the device";
-    case WriteStatus::NameTooLong:
-      return "file name too long";
-    case WriteStatus::WriteError:
-      return "write error";
-  }
-  return "unknown error";
-}
-
 std::array<std::uint8_t, kBmpHeadersSize> SerializeBmpHeaders(const BITMAPFILEHEADER& file_header,
                                                               const BITMAPINFO& info) {
   std::array<std::uint8_t, kBmpHeadersSize> bytes{};
@@ -113,17 +87,18 @@ void FillInfoHeader(BITMAPINFO& info, std::int32_t width, std::int32_t height) {
 }
 
 WriteStatus WriteBmp(const std::filesystem::path& path, BITMAPFILEHEADER& file_header,
-                     const BITMAPINFO& info, std::span<const std::uint32_t> pixels) {
+                     const BITMAPINFO& info, std::span<const std::uint32_t> pixels,
+                     files::Replace replace) {
   file_header.bfType = 0x4D42;
   file_header.bfOffBits = kBmpHeadersSize;
   file_header.bfSize = info.bmiHeader.biSizeImage + file_header.bfOffBits;
 
   // Never write more or fewer pixel bytes than the headers announce.
   if (static_cast<std::uint64_t>(pixels.size()) * 4 != info.bmiHeader.biSizeImage) {
-    return WriteStatus::BadPicture;
+    return WriteStatus::BadContent;
   }
   const auto headers = SerializeBmpHeaders(file_header, info);
-  return ReplaceFile(path, [&](std::FILE* file) {
+  return files::WriteFile(path, replace, [&](std::FILE* file) {
     return std::fwrite(headers.data(), 1, headers.size(), file) == headers.size() &&
            WritePixels(file, pixels);
   });

@@ -4,10 +4,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <span>
+
+#include "files/files.h"
 
 namespace bmp {
 
@@ -54,41 +54,20 @@ inline constexpr std::size_t kBmpHeadersSize = 58;
 std::array<std::uint8_t, kBmpHeadersSize> SerializeBmpHeaders(const BITMAPFILEHEADER& file_header,
                                                               const BITMAPINFO& info);
 
-// Why a write failed; Ok when it did not.
-enum class WriteStatus {
-  Ok,
-  BadPicture,        // the pixel buffer does not match the size the headers announce
-  NoName,            // the name is empty or names no file
-  IsFolder,          // a folder has that name
-  NoFolder,          // the folder it would go into does not exist
-  PermissionDenied,  // the folder or the old file may not be written
-  ReadOnly,          // the file system is mounted read-only
-  NoSpace,           // no space left on the device (or over the quota)
-  NameTooLong,       // the name is longer than the file system allows
-  WriteError,        // any other failure while writing or replacing
-};
-
-// A short phrase in plain words, e.g. "no space left on the device".
-const char* Describe(WriteStatus status);
+// Why a write failed (files::Status, shared by every writer); Ok when it did not.
+using WriteStatus = files::Status;
 
 // Fills `info`'s header for a Width × Height picture (32 bits per pixel, one
 // plane, biSizeImage = Width × Height × 4); the other fields keep their values.
 void FillInfoHeader(BITMAPINFO& info, std::int32_t width, std::int32_t height);
 
 // Fills `file_header` and writes the BMP file: headers, then `pixels` in index
-// order (each 0xFF000000 | R << 16 | G << 8 | B, written as B, G, R, 0xFF). The
-// file is written under a temporary name in the target's folder and renamed
-// over `path` only when complete, so a failure never leaves a partial file
-// under `path` nor disturbs a file already there. A replaced file's permission
-// bits and group carry over to the new one.
+// order (each 0xFF000000 | R << 16 | G << 8 | B, written as B, G, R, 0xFF),
+// through files::WriteFile: complete before it takes the name `path`, and
+// replacing a file there only with Replace::Allowed. BadContent when the
+// pixels do not match the headers.
 WriteStatus WriteBmp(const std::filesystem::path& path, BITMAPFILEHEADER& file_header,
-                     const BITMAPINFO& info, std::span<const std::uint32_t> pixels);
-
-// Writes a file the way WriteBmp does, for any format: `write` fills the new
-// file (opened for binary writing) and returns false on a failed write. The
-// file replaces `path` only when `write` succeeded and it was closed without
-// error.
-WriteStatus ReplaceFile(const std::filesystem::path& path,
-                        const std::function<bool(std::FILE*)>& write);
+                     const BITMAPINFO& info, std::span<const std::uint32_t> pixels,
+                     files::Replace replace = files::Replace::Allowed);
 
 }  // namespace bmp

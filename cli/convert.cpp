@@ -5,7 +5,9 @@
 #include <cctype>
 #include <charconv>
 #include <cstring>
+#include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <stdexcept>
@@ -14,6 +16,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "files/files.h"
 #include "names/names.h"
 #include "picture/loaded_picture.h"
 #include "png/png_writer.h"
@@ -40,25 +43,28 @@ constexpr const char* kHelp =
     "three letters replaced by \"bmp\" (EV001.PDT gives EV001.bmp); OUT may also\n"
     "be a folder. Each IN may be a file or a folder; a folder contributes its files\n"
     "named *.pdt (in any letter case), converted beside themselves or, with -o,\n"
-    "into DIR. Existing files are never replaced without -f. An OUT ending in .png\n"
-    "is written as PNG, any other as BMP.\n"
+    "into DIR. OUT's extension, .bmp or .png in any letter case, names its format\n"
+    "unless --format does. Existing files are never replaced without -f, and a PDT\n"
+    "picture never is, whatever its name.\n"
     "\n"
     "  -o, --output DIR   write the files into DIR (created when missing)\n"
     "  -r, --recursive    also convert the files in subfolders, keeping their\n"
     "                     structure under DIR\n"
     "  -j, --jobs N       convert N files at a time (default: one per processor)\n"
-    "      --format FMT   png or bmp (default): the format of the files written\n"
-    "                     under proposed names, named *.png or *.bmp\n"
+    "      --format FMT   png or bmp: the format of the files written (by default\n"
+    "                     OUT's extension, and BMP for proposed names, which\n"
+    "                     are named *.png or *.bmp)\n"
     "  -f, --force        replace existing files\n"
     "  -q, --quiet        no progress bar and no summary; errors are still shown\n"
     "      --sjis-names   name the outputs of Shift-JIS named inputs (and, with -r -o,\n"
     "                     their folders) in UTF-8; otherwise outputs keep the\n"
     "                     input's name bytes\n"
-    "      --help         show this help and exit\n"
+    "  -h, --help         show this help and exit\n"
     "      --version      show the version and exit\n"
     "\n"
     "Exit status: 0 when every file was converted, 1 when any failed (the others\n"
-    "are still converted), 2 when the command line was not understood.\n";
+    "are still converted), 2 when the command line was not understood, 130 or 143\n"
+    "when interrupted (files being written are removed; finished ones stay).\n";
 
 bool ParseJobs(std::string_view text, unsigned& jobs) {
   unsigned value = 0;
@@ -71,7 +77,6 @@ bool ParseJobs(std::string_view text, unsigned& jobs) {
   return true;
 }
 
-// The proposed output name of `input` in `format`.
 // The proposed output name for `input` in the chosen format.
 fs::path OutputName(const fs::path& input, Format format, bool sjis_names) {
   std::string name = names::PathBytes(ProposedName(input.filename(), sjis_names));
@@ -79,12 +84,25 @@ fs::path OutputName(const fs::path& input, Format format, bool sjis_names) {
   return names::PathFromBytes(name);
 }
 
-bool IsPngName(const fs::path& output) {
-  const std::string ext = names::PathBytes(output.extension());
-  return ext.size() == 4 && ext[0] == '.' &&
-         std::tolower(static_cast<unsigned char>(ext[1])) == 'p' &&
-         std::tolower(static_cast<unsigned char>(ext[2])) == 'n' &&
-         std::tolower(static_cast<unsigned char>(ext[3])) == 'g';
+// The format an output name's extension names, in any letter case.
+std::optional<Format> FormatOfName(const fs::path& output) {
+  std::string ext = names::PathBytes(output.extension());
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == ".bmp") return Format::Bmp;
+  if (ext == ".png") return Format::Png;
+  return std::nullopt;
+}
+
+// Whether the file at `path` is a PDT picture: a regular file whose first
+// eight bytes, the signature, hold "PDT10". Such a file is never written over.
+bool IsPdtPicture(const fs::path& path) {
+  if (files::CheckRegularFile(path) != files::Status::Ok) return false;
+  std::ifstream file(path, std::ios::binary);  // a wide name on Windows
+  if (!file) return false;
+  char signature[8] = {};
+  file.read(signature, sizeof signature);
+  const auto got = static_cast<std::size_t>(file.gcount());
+  return std::string_view(signature, got).find("PDT10") != std::string_view::npos;
 }
 
 std::string Quoted(std::string_view text) {
@@ -95,6 +113,45 @@ std::string Quoted(std::string_view text) {
 // not text at all.
 std::string Shown(const fs::path& path) {
   return names::ReadablePath(path);
+}
+
+// The first option that is not one of ours, or lacks its value or has one it
+// does not take, in the program's own words rather than the parser's.
+std::string CheckOptionNames(const std::vector<std::string_view>& args) {
+  constexpr std::string_view kFlags[] = {"--force", "--quiet",      "--recursive",
+                                         "--help",  "--sjis-names", "--version"};
+  constexpr std::string_view kWithValue[] = {"--output", "--jobs", "--format"};
+  const auto needs_value = [](std::string_view name) {
+    return "option " + Quoted(name) + " needs a value";
+  };
+  for (std::size_t k = 0; k < args.size(); ++k) {
+    const std::string_view arg = args[k];
+    if (arg == "--") break;
+    if (arg.size() < 2 || arg[0] != '-') continue;
+    if (arg[1] == '-') {
+      const std::string_view name = arg.substr(0, arg.find('='));
+      const bool attached = name.size() != arg.size();
+      if (std::find(std::begin(kWithValue), std::end(kWithValue), name) != std::end(kWithValue)) {
+        if (!attached && ++k >= args.size()) return needs_value(name);
+      } else if (std::find(std::begin(kFlags), std::end(kFlags), name) != std::end(kFlags)) {
+        if (attached) return "option " + Quoted(name) + " takes no value";
+      } else {
+        return "unknown option " + Quoted(name);
+      }
+      continue;
+    }
+    // Bundled short flags; -o and -j take the rest of the word or the next one.
+    for (std::size_t c = 1; c < arg.size(); ++c) {
+      const char letter = arg[c];
+      if (std::string_view("fqrh").find(letter) != std::string_view::npos) continue;
+      if (letter == 'o' || letter == 'j') {
+        if (c + 1 == arg.size() && ++k >= args.size()) return needs_value(std::string{'-', letter});
+        break;
+      }
+      return "unknown option " + Quoted(std::string{'-', letter});
+    }
+  }
+  return {};
 }
 
 // Checks what can only be judged once every argument is known.
@@ -148,8 +205,10 @@ class Planner {
   Planner(Plan& plan, Format format, bool sjis_names)
       : plan_(plan), format_(format), sjis_names_(sjis_names) {}
 
-  void Add(fs::path input, fs::path output) {
-    Conversion conversion{std::move(input), std::move(output), {}};
+  void Add(fs::path input, fs::path output) { Add(std::move(input), std::move(output), format_); }
+
+  void Add(fs::path input, fs::path output, Format format) {
+    Conversion conversion{std::move(input), std::move(output), format, {}};
     if (conversion.input.filename().empty()) {
       // Only a folder may be named with a trailing separator.
       conversion.error = "not a folder";
@@ -238,6 +297,13 @@ class Reporter {
     if (show_progress_ && total_ > 0) Write("\r\033[K");
   }
 
+  // The last line of a run stopped by a signal, shown even when quiet.
+  void Interrupted(std::size_t converted) {
+    std::lock_guard lock(mutex_);
+    Write(std::string(show_progress_ ? "\r\033[K" : "") + "pdt2bmp: interrupted; converted " +
+          std::to_string(converted) + " of " + std::to_string(total_) + " files\n");
+  }
+
  private:
   std::string Bar() const {
     constexpr std::size_t kWidth = 30;
@@ -261,27 +327,37 @@ class Reporter {
   std::size_t done_ = 0;
 };
 
-bool Exists(const fs::path& path) {
+// Why `output` may not be written, or an empty string when it may: a PDT
+// picture is never replaced, and another file only with -f. `several_hint` is
+// what to suggest when a picture is in the way.
+std::string OutputObstacle(const Conversion& conversion, bool force,
+                           const std::string& several_hint) {
+  const fs::path& output = conversion.output;
   std::error_code ec;
-  return fs::exists(fs::symlink_status(path, ec));
+  if (!fs::exists(fs::symlink_status(output, ec))) return {};
+  const files::Status status = files::CheckRegularFile(output);
+  if (status == files::Status::IsFolder) {
+    return "cannot write " + Shown(output) + " (" + files::Describe(status) + ")";
+  }
+  if (fs::equivalent(conversion.input, output, ec)) return "the output would replace the input";
+  if (IsPdtPicture(output))
+    return Shown(output) + " is a PDT picture, never replaced" + several_hint;
+  if (!force) return Shown(output) + " already exists (use --force to replace)";
+  return {};
 }
 
 // Converts one file with the worker's picture; returns the reason on failure.
-std::string ConvertOne(const Conversion& conversion, bool force, picture::LoadedPicture& picture) {
+std::string ConvertOne(const Conversion& conversion, bool force, const std::string& several_hint,
+                       picture::LoadedPicture& picture) {
   if (!conversion.error.empty()) return conversion.error;
   const fs::path& output = conversion.output;
-  std::string exists_reason = Shown(output) + " already exists (use --force to replace)";
-  if (Exists(output)) {
-    if (!force) return exists_reason;
-    std::error_code ec;
-    if (fs::equivalent(conversion.input, output, ec)) return "the output would replace the input";
-  }
+  std::string obstacle = OutputObstacle(conversion, force, several_hint);
+  if (!obstacle.empty()) return obstacle;
 
   // Opening a pipe or a device would wait for a writer or read without end.
-  std::error_code status_ec;
-  const fs::file_status input_status = fs::status(conversion.input, status_ec);
-  if (fs::exists(input_status) && !fs::is_regular_file(input_status)) {
-    return "not a regular file";
+  const files::Status input_status = files::CheckRegularFile(conversion.input);
+  if (input_status == files::Status::IsFolder || input_status == files::Status::NotRegular) {
+    return files::Describe(input_status);
   }
 
   const mdl_pdt::PdtStatus status = picture::LoadPicture(conversion.input, picture);
@@ -296,23 +372,31 @@ std::string ConvertOne(const Conversion& conversion, bool force, picture::Loaded
       return "cannot create the folder " + Shown(folder) + " (" + ec.message() + ")";
     }
   }
-  // Checked again: the file may have appeared while the picture was decoded.
-  if (!force && Exists(output)) return exists_reason;
-  const bmp::WriteStatus written =
-      IsPngName(output)
-          ? png::WritePng(output, picture.Header.Width, picture.Header.Height, picture.Pixels)
-          : picture::WriteBmp(output, picture);
+  // Looked at again: a file may have appeared while the picture was decoded.
+  obstacle = OutputObstacle(conversion, force, several_hint);
+  if (!obstacle.empty()) return obstacle;
+  // Without -f the file takes its name only if no file has it by then.
+  const files::Replace replace = force ? files::Replace::Allowed : files::Replace::Never;
+  const files::Status written =
+      conversion.format == Format::Png
+          ? png::WritePng(output, picture.Header.Width, picture.Header.Height, picture.Pixels,
+                          png::Compression::Small, replace)
+          : picture::WriteBmp(output, picture, replace);
   picture::Reset(picture);  // keeps the pixel memory for the worker's next picture
-  if (written != bmp::WriteStatus::Ok) {
-    return "cannot write " + Shown(output) + " (" + bmp::Describe(written) + ")";
+  if (written == files::Status::Exists) {
+    obstacle = OutputObstacle(conversion, force, several_hint);
+    return obstacle.empty() ? Shown(output) + " already exists" : obstacle;
+  }
+  if (written != files::Status::Ok) {
+    return "cannot write " + Shown(output) + " (" + files::Describe(written) + ")";
   }
   return {};
 }
 
 // Runs every conversion on `jobs` threads; returns how many succeeded.
-std::size_t ConvertAll(const Plan& plan, bool force, unsigned jobs, Reporter& reporter) {
+void ConvertAll(const Plan& plan, bool force, const std::string& several_hint, unsigned jobs,
+                Reporter& reporter, std::atomic<std::size_t>& converted) {
   std::atomic<std::size_t> next{0};
-  std::atomic<std::size_t> converted{0};
   auto worker = [&] {
     picture::LoadedPicture picture;  // each worker holds one picture at a time
     for (;;) {
@@ -321,7 +405,7 @@ std::size_t ConvertAll(const Plan& plan, bool force, unsigned jobs, Reporter& re
       const Conversion& conversion = plan.conversions[index];
       std::string reason;
       try {
-        reason = ConvertOne(conversion, force, picture);
+        reason = ConvertOne(conversion, force, several_hint, picture);
       } catch (const std::bad_alloc&) {
         // A header may announce a picture larger than the memory at hand.
         picture::Reset(picture);
@@ -346,7 +430,14 @@ std::size_t ConvertAll(const Plan& plan, bool force, unsigned jobs, Reporter& re
     pool.reserve(threads);
     for (std::size_t k = 0; k < threads; ++k) pool.emplace_back(worker);
   }
-  return converted.load();
+}
+
+// "converted N of M files", and how many failed.
+std::string Summary(std::size_t converted, std::size_t total) {
+  std::string summary =
+      "converted " + std::to_string(converted) + " of " + std::to_string(total) + " files";
+  if (converted < total) summary += ", " + std::to_string(total - converted) + " failed";
+  return summary;
 }
 
 void Print(std::FILE* stream, const std::string& text) {
@@ -371,6 +462,8 @@ fs::path ProposedName(const fs::path& file_name, bool sjis_names) {
 ParsedArguments ParseArguments(const std::vector<std::string_view>& args) {
   ParsedArguments result;
   Options& options = result.options;
+  result.error = CheckOptionNames(args);
+  if (!result.error.empty()) return result;
   // The help and version texts are the program's own; the parser only reads
   // the command line (bundled short flags, attached values, --opt=value, and
   // "--" to end the options).
@@ -432,14 +525,15 @@ ParsedArguments ParseArguments(const std::vector<std::string_view>& args) {
 
 Plan MakePlan(const Options& options) {
   Plan plan;
-  Planner planner(plan, options.format, options.sjis_names);
+  const Format format = options.format.value_or(Format::Bmp);
+  Planner planner(plan, format, options.sjis_names);
   if (options.out_dir) {
     const fs::path& dir = *options.out_dir;
     for (const fs::path& operand : options.operands) {
       if (IsFolder(operand)) {
         planner.AddFolder(operand, operand, dir, options.recursive);
       } else {
-        planner.Add(operand, dir / OutputName(operand, options.format, options.sjis_names));
+        planner.Add(operand, dir / OutputName(operand, format, options.sjis_names));
       }
     }
     return plan;
@@ -447,12 +541,15 @@ Plan MakePlan(const Options& options) {
   const fs::path& input = options.operands.front();
   if (options.operands.size() == 2) {
     const fs::path& out = options.operands[1];
-    planner.Add(input,
-                IsFolder(out) ? out / OutputName(input, options.format, options.sjis_names) : out);
+    if (IsFolder(out)) {
+      planner.Add(input, out / OutputName(input, format, options.sjis_names));
+    } else {
+      planner.Add(input, out, options.format.value_or(FormatOfName(out).value_or(Format::Bmp)));
+    }
   } else if (IsFolder(input)) {
     planner.AddFolder(input, input, {}, options.recursive);
   } else {
-    planner.Add(input, input.parent_path() / OutputName(input, options.format, options.sjis_names));
+    planner.Add(input, input.parent_path() / OutputName(input, format, options.sjis_names));
   }
   return plan;
 }
@@ -474,7 +571,20 @@ int Run(const std::vector<std::string_view>& args, std::FILE* out, std::FILE* er
     return UsageError(
         err, Shown(options.operands[0]) + " is a folder (use -o DIR to convert the files in it)");
   }
-  if (options.out_dir && Exists(*options.out_dir) && !IsFolder(*options.out_dir)) {
+  const bool two_operands = !options.out_dir && options.operands.size() == 2;
+  if (two_operands && !IsFolder(options.operands[1]) && !options.format &&
+      !FormatOfName(options.operands[1])) {
+    // One line, and nothing written: the name is most likely a slip.
+    const fs::path& out_name = options.operands[1];
+    Print(err, "pdt2bmp: " + Shown(out_name) +
+                   (picture::HasPdtSuffix(names::PathBytes(out_name.filename()))
+                        ? ": an output is not named *.pdt; to convert several files, use -o DIR\n"
+                        : ": name the output *.bmp or *.png, or give --format bmp|png\n"));
+    return kExitUsage;
+  }
+  std::error_code ec;
+  if (options.out_dir && fs::exists(fs::symlink_status(*options.out_dir, ec)) &&
+      !IsFolder(*options.out_dir)) {
     Print(err, "pdt2bmp: " + Shown(*options.out_dir) + ": not a folder\n");
     return kExitFailed;
   }
@@ -483,17 +593,29 @@ int Run(const std::vector<std::string_view>& args, std::FILE* out, std::FILE* er
   unsigned jobs = options.jobs;
   if (jobs == 0) jobs = std::max(1u, std::thread::hardware_concurrency());
 
-  Reporter reporter(err, err_is_terminal && !options.quiet, plan.conversions.size());
+  // Shared with the thread that waits for a signal, which may outlive Run.
+  struct Progress {
+    Progress(std::FILE* stream, bool show, std::size_t total) : reporter(stream, show, total) {}
+    Reporter reporter;
+    std::atomic<std::size_t> converted{0};
+  };
+  const auto progress =
+      std::make_shared<Progress>(err, err_is_terminal && !options.quiet, plan.conversions.size());
+  Reporter& reporter = progress->reporter;
+  files::ExitOnInterrupt([progress](int /*exit_status*/) {
+    progress->reporter.Interrupted(progress->converted.load());
+  });
   for (const FolderError& error : plan.folder_errors) reporter.Failure(error.folder, error.reason);
   reporter.Start();
-  const std::size_t converted = ConvertAll(plan, options.force, jobs, reporter);
+  // With two operands the user may have meant to convert both.
+  const std::string several_hint = two_operands ? " (to convert several files, use -o DIR)" : "";
+  ConvertAll(plan, options.force, several_hint, jobs, reporter, progress->converted);
   reporter.Finish();
 
+  const std::size_t converted = progress->converted.load();
   const std::size_t total = plan.conversions.size();
   if (!options.quiet) {
-    std::string summary =
-        "converted " + std::to_string(converted) + " of " + std::to_string(total) + " files";
-    if (converted < total) summary += ", " + std::to_string(total - converted) + " failed";
+    std::string summary = Summary(converted, total);
     if (!plan.folder_errors.empty()) {
       summary += ", " + std::to_string(plan.folder_errors.size()) +
                  (plan.folder_errors.size() == 1 ? " folder" : " folders") + " could not be read";

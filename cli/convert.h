@@ -16,15 +16,16 @@ inline constexpr int kExitOk = 0;      // every file converted
 inline constexpr int kExitFailed = 1;  // at least one file or folder failed
 inline constexpr int kExitUsage = 2;   // the command line was not understood
 
-// The format of the files that are given proposed names (PNG or BMP); an
-// explicit output name's extension decides for itself.
+// The format of the files written: named by --format, else by the output
+// name's extension (.bmp or .png, in any letter case); proposed names are BMP
+// unless --format says otherwise.
 enum class Format { Bmp, Png };
 
 struct Options {
   std::vector<std::filesystem::path> operands;   // files and folders, in order given
   std::optional<std::filesystem::path> out_dir;  // -o DIR
   unsigned jobs = 0;                             // -j N; 0 means one per hardware thread
-  Format format = Format::Bmp;                   // --format png|bmp
+  std::optional<Format> format;                  // --format png|bmp
   bool force = false;                            // -f: replace existing files
   bool recursive = false;                        // -r: descend into subfolders
   bool quiet = false;                            // -q: no progress and no summary
@@ -55,6 +56,7 @@ std::filesystem::path ProposedName(const std::filesystem::path& file_name, bool 
 struct Conversion {
   std::filesystem::path input;
   std::filesystem::path output;
+  Format format = Format::Bmp;
   std::string error;  // set when planning found it cannot be run
 };
 

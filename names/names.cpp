@@ -47,22 +47,53 @@ bool IsUtf8(std::string_view bytes) {
   return true;
 }
 
+namespace {
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+void AppendEscaped(std::string& out, std::uint8_t byte) {
+  out += "\\x";
+  out += kHex[byte >> 4];
+  out += kHex[byte & 0x0F];
+}
+
+// Whether the text at `at` is a backslash followed by 'x', which would read as
+// an escape: such a backslash is itself shown escaped.
+bool StartsLikeAnEscape(std::string_view text, std::size_t at) {
+  return text[at] == '\\' && at + 1 < text.size() && text[at + 1] == 'x';
+}
+
+// Decoded text with each backslash that starts "\x" shown as \x5C.
+std::string ProtectBackslashes(std::string text) {
+  if (text.find("\\x") == std::string::npos) return text;
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (StartsLikeAnEscape(text, at)) {
+      AppendEscaped(out, '\\');
+    } else {
+      out += text[at];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string ReadableName(std::string_view bytes) {
-  if (IsUtf8(bytes)) return std::string(bytes);
-  if (std::optional<std::string> decoded = DecodeShiftJis(bytes)) return std::move(*decoded);
-  static constexpr char kHex[] = "0123456789ABCDEF";
+  if (IsUtf8(bytes)) return ProtectBackslashes(std::string(bytes));
+  if (std::optional<std::string> decoded = DecodeShiftJis(bytes)) {
+    return ProtectBackslashes(std::move(*decoded));
+  }
   std::string out;
   out.reserve(bytes.size() * 4);
   for (std::size_t at = 0; at < bytes.size();) {
-    const std::size_t length = SequenceLength(bytes, at);
+    const std::size_t length = StartsLikeAnEscape(bytes, at) ? 0 : SequenceLength(bytes, at);
     if (length > 0) {
       out.append(bytes.substr(at, length));
       at += length;
     } else {
-      const auto byte = static_cast<std::uint8_t>(bytes[at++]);
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0x0F];
+      AppendEscaped(out, static_cast<std::uint8_t>(bytes[at++]));
     }
   }
   return out;

@@ -21,7 +21,8 @@ std::optional<std::string> DecodeShiftJis(std::string_view bytes);
 
 // One name shown as UTF-8 text: the name itself when it is valid UTF-8, else
 // its Shift-JIS decoding, else its valid UTF-8 parts with every other byte
-// written as \xHH, so that no two undecodable names look alike.
+// written as \xHH. A backslash followed by 'x' is itself written \x5C, so that
+// no two different names look alike.
 std::string ReadableName(std::string_view bytes);
 
 // A path shown as UTF-8 text, each component by ReadableName, so that one

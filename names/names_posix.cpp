@@ -50,7 +50,7 @@ std::optional<std::string> DecodeShiftJis(std::string_view bytes) {
 
 std::string ReadablePath(const std::filesystem::path& path) {
   const std::string& native = path.native();
-  if (IsUtf8(native)) return native;
+  if (IsUtf8(native) && native.find("\\x") == std::string::npos) return native;
   std::string out;
   out.reserve(native.size() * 2);
   for (std::size_t at = 0; at <= native.size();) {

@@ -863,9 +863,9 @@ const char* Describe(PdtStatus status) {
     case PdtStatus::Ok:
       return "ok";
     case PdtStatus::NotFound:
-      return "cannot open the file (No such file or directory)";
+      return "cannot open the file (no such file or folder)";
     case PdtStatus::PermissionDenied:
-      return "cannot open the file (Permission denied)";
+      return "cannot open the file (permission denied)";
     case PdtStatus::CannotOpen:
       return "cannot open the file";
     case PdtStatus::CannotRead:

@@ -31,8 +31,9 @@ mdl_pdt::PdtStatus LoadPicture(const std::filesystem::path& path, LoadedPicture&
   return status;
 }
 
-bmp::WriteStatus WriteBmp(const std::filesystem::path& path, LoadedPicture& picture) {
-  return bmp::WriteBmp(path, picture.FileHeader, picture.Info, picture.Pixels);
+bmp::WriteStatus WriteBmp(const std::filesystem::path& path, LoadedPicture& picture,
+                          files::Replace replace) {
+  return bmp::WriteBmp(path, picture.FileHeader, picture.Info, picture.Pixels, replace);
 }
 
 bool HasPdtSuffix(std::string_view file_name) {

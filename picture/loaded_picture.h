@@ -36,7 +36,8 @@ void FillInfoHeader(LoadedPicture& picture);
 mdl_pdt::PdtStatus LoadPicture(const std::filesystem::path& path, LoadedPicture& picture);
 
 // Fills FileHeader and writes the picture as a BMP file (see bmp::WriteBmp).
-bmp::WriteStatus WriteBmp(const std::filesystem::path& path, LoadedPicture& picture);
+bmp::WriteStatus WriteBmp(const std::filesystem::path& path, LoadedPicture& picture,
+                          files::Replace replace = files::Replace::Allowed);
 
 // True when the file name ends in "pdt" without regard to case.
 bool HasPdtSuffix(std::string_view file_name);

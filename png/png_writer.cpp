@@ -63,18 +63,18 @@ bool EncodeRows(png_structp png, png_infop info, std::FILE* file, std::uint32_t 
 
 }  // namespace
 
-bmp::WriteStatus WritePng(const std::filesystem::path& path, std::int32_t width,
-                          std::int32_t height, std::span<const std::uint32_t> pixels,
-                          Compression compression) {
-  if (width < 1 || height < 1) return bmp::WriteStatus::BadPicture;
+files::Status WritePng(const std::filesystem::path& path, std::int32_t width, std::int32_t height,
+                       std::span<const std::uint32_t> pixels, Compression compression,
+                       files::Replace replace) {
+  if (width < 1 || height < 1) return files::Status::BadContent;
   const auto w = static_cast<std::uint32_t>(width);
   const auto h = static_cast<std::uint32_t>(height);
-  if (pixels.size() != std::size_t{w} * h) return bmp::WriteStatus::BadPicture;
+  if (pixels.size() != std::size_t{w} * h) return files::Status::BadContent;
   std::vector<std::uint8_t> row(std::size_t{w} * 3);
   // The whole of a small file in one write, a large one in few.
   constexpr std::size_t kBufferSize = std::size_t{1} << 16;
   const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
-  return bmp::ReplaceFile(path, [&](std::FILE* file) {
+  return files::WriteFile(path, replace, [&](std::FILE* file) {
     if (std::setvbuf(file, buffer.get(), _IOFBF, kBufferSize) != 0) return false;
     WriteStruct writer;
     if (writer.info == nullptr) return false;

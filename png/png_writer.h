@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <span>
 
-#include "bmp/bmp.h"
+#include "files/files.h"
 
 namespace png {
 
@@ -18,10 +18,12 @@ enum class Compression { Small, Fast };
 
 // Writes Width × Height pixels, each 0xFF000000 | R << 16 | G << 8 | B with
 // row 0 the bottom row (as a loaded picture holds them), as an 8-bit RGB PNG.
-// The file is written and replaced the way bmp::WriteBmp does it: under a
-// temporary name, renamed over `path` only when complete.
-bmp::WriteStatus WritePng(const std::filesystem::path& path, std::int32_t width,
-                          std::int32_t height, std::span<const std::uint32_t> pixels,
-                          Compression compression = Compression::Small);
+// The file is written through files::WriteFile, as BMP files are: complete
+// before it takes the name `path`, replacing a file there only with
+// Replace::Allowed.
+files::Status WritePng(const std::filesystem::path& path, std::int32_t width, std::int32_t height,
+                       std::span<const std::uint32_t> pixels,
+                       Compression compression = Compression::Small,
+                       files::Replace replace = files::Replace::Allowed);
 
 }  // namespace png

@@ -179,15 +179,16 @@ bool Encode(std::FILE* file, std::uint32_t width, std::uint32_t height, const st
 
 }  // namespace
 
-bmp::WriteStatus WritePng(const std::filesystem::path& path, std::int32_t width,
-                          std::int32_t height, std::span<const std::uint32_t> pixels,
-                          Compression compression) {
-  if (width < 1 || height < 1) return bmp::WriteStatus::BadPicture;
+files::Status WritePng(const std::filesystem::path& path, std::int32_t width, std::int32_t height,
+                       std::span<const std::uint32_t> pixels, Compression compression,
+                       files::Replace replace) {
+  if (width < 1 || height < 1) return files::Status::BadContent;
   const auto w = static_cast<std::uint32_t>(width);
   const auto h = static_cast<std::uint32_t>(height);
-  if (pixels.size() != std::size_t{w} * h) return bmp::WriteStatus::BadPicture;
-  return bmp::ReplaceFile(
-      path, [&](std::FILE* file) { return Encode(file, w, h, pixels.data(), compression); });
+  if (pixels.size() != std::size_t{w} * h) return files::Status::BadContent;
+  return files::WriteFile(path, replace, [&](std::FILE* file) {
+    return Encode(file, w, h, pixels.data(), compression);
+  });
 }
 
 }  // namespace png

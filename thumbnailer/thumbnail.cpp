@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "files/files.h"
+#include "names/names.h"
 #include "pdt/mdl_pdt.h"
 #include "png/png_writer.h"
 #include "scale/scale.h"
@@ -42,15 +44,20 @@ class ThumbnailRows : public mdl_pdt::RowSink {
 
 std::string WriteThumbnail(const std::filesystem::path& input, const std::filesystem::path& output,
                            std::int32_t max_side) {
+  // Opening a pipe or a device would wait for a writer or read without end.
+  const files::Status input_status = files::CheckRegularFile(input);
+  if (input_status == files::Status::IsFolder || input_status == files::Status::NotRegular) {
+    return files::Describe(input_status);
+  }
   mdl_pdt::PdtHeader header;
   ThumbnailRows thumbnail(max_side);
   const mdl_pdt::PdtStatus status = mdl_pdt::DecodeRowsFile(input, header, thumbnail);
   if (status != mdl_pdt::PdtStatus::Ok) return mdl_pdt::Describe(status);
-  const bmp::WriteStatus written =
+  const files::Status written =
       png::WritePng(output, thumbnail.size().width, thumbnail.size().height, thumbnail.pixels(),
                     png::Compression::Fast);
-  if (written != bmp::WriteStatus::Ok) {
-    return "cannot write " + output.string() + " (" + bmp::Describe(written) + ")";
+  if (written != files::Status::Ok) {
+    return "cannot write " + names::ReadablePath(output) + " (" + files::Describe(written) + ")";
   }
   return {};
 }

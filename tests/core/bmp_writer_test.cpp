@@ -232,7 +232,7 @@ TEST_F(BmpWriteFailure, PathRunsThroughARegularFile) {
 TEST_F(BmpWriteFailure, PixelsDoNotMatchTheHeaders) {
   picture_.Pixels.pop_back();
   const auto before = dir_.Entries();
-  EXPECT_EQ(picture::WriteBmp(dir_ / "old.bmp", picture_), bmp::WriteStatus::BadPicture);
+  EXPECT_EQ(picture::WriteBmp(dir_ / "old.bmp", picture_), bmp::WriteStatus::BadContent);
   ExpectNothingChanged(before);
 }
 

@@ -1,7 +1,13 @@
 // Runs the built pdt2bmp program on pictures made with the project's encoder.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <cstdint>
 #include <filesystem>
@@ -10,16 +16,19 @@
 #include <string>
 #include <vector>
 
-#include "picture/loaded_picture.h"
-#include "tests/tools/tool_runner.h"
 #include "cli/convert.h"
 #include "devtools/pdt_encoder.h"
+#include "picture/loaded_picture.h"
+#include "tests/tools/tool_runner.h"
 
 namespace {
 namespace fs = std::filesystem;
+using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
+using ::testing::StartsWith;
 using tooltest::ListFiles;
 using tooltest::ReadBytes;
 using tooltest::RunResult;
@@ -313,7 +322,7 @@ TEST_F(Pdt2Bmp, EachFailureGetsOneLineNamingFileAndReason) {
                          "pdt2bmp: in/huge.pdt: picture too large",
                          "pdt2bmp: in/cut.pdt: stream ends before the picture is complete",
                          "pdt2bmp: in/back.pdt: copy before the first pixel",
-                         "pdt2bmp: missing.pdt: cannot open the file (No such file or directory)",
+                         "pdt2bmp: missing.pdt: cannot open the file (no such file or folder)",
                          "pdt2bmp: pipe.pdt: not a regular file"));
 }
 
@@ -325,7 +334,8 @@ TEST_F(Pdt2Bmp, UnwritableOutputsAreReported) {
 
   const RunResult into_folder = Run({"-f", "-o", "out", "in"});
   EXPECT_EQ(into_folder.status, 1);
-  EXPECT_THAT(into_folder.err, HasSubstr("pdt2bmp: in/a.pdt: cannot write out/a.bmp (a folder has that name)\n"));
+  EXPECT_THAT(into_folder.err,
+              HasSubstr("pdt2bmp: in/a.pdt: cannot write out/a.bmp (is a folder)\n"));
   EXPECT_TRUE(fs::is_directory(work_ / "out/a.bmp"));
   EXPECT_TRUE(fs::is_regular_file(work_ / "out/b.bmp"));
 
@@ -425,7 +435,7 @@ TEST_F(Pdt2Bmp, ExistingFileIsKeptUnlessForced) {
 TEST_F(Pdt2Bmp, ForceNeverReplacesTheInputItself) {
   const std::vector<std::uint8_t> input = EncodePicture(MakePicture(4, 4, 3));
   WriteBytes(work_ / "same.pdt", input);
-  const RunResult result = Run({"-f", "same.pdt", "./same.pdt"});
+  const RunResult result = Run({"-f", "--format", "bmp", "same.pdt", "./same.pdt"});
   EXPECT_EQ(result.status, 1);
   EXPECT_THAT(result.err, HasSubstr("pdt2bmp: same.pdt: "));
   EXPECT_EQ(ReadBytes(work_ / "same.pdt"), input);
@@ -486,6 +496,191 @@ TEST_F(Pdt2Bmp, ParallelRunMatchesSingleThreadedRun) {
   EXPECT_EQ(lines.back(), "converted 40 of 52 files, 12 failed");
   lines.pop_back();
   for (const std::string& line : lines) EXPECT_TRUE(std::regex_match(line, failure_line)) << line;
+}
+
+// --- files that must never be lost ------------------------------------------
+
+// A PDT file of a flat Width × Height picture: quick to make and to decode,
+// and as long to write as any other picture of its size.
+std::vector<std::uint8_t> FlatPdt(std::int32_t width, std::int32_t height) {
+  const std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height, 0x336699u);
+  return pdtgen::EncodePdt(pixels, width, height);
+}
+
+// Reports the names created in or moved into one folder, in order.
+class FolderWatch {
+ public:
+  explicit FolderWatch(const fs::path& folder) : fd_(inotify_init1(IN_CLOEXEC)) {
+    fs::create_directories(folder);
+    if (fd_ < 0 || inotify_add_watch(fd_, folder.c_str(), IN_CREATE | IN_MOVED_TO) < 0) {
+      throw std::runtime_error("cannot watch " + folder.string());
+    }
+  }
+  ~FolderWatch() { close(fd_); }
+  FolderWatch(const FolderWatch&) = delete;
+  FolderWatch& operator=(const FolderWatch&) = delete;
+
+  // The next name that appears; empty when none does within ten seconds.
+  std::string Next() {
+    while (pending_.empty()) {
+      pollfd poll_fd{fd_, POLLIN, 0};
+      if (poll(&poll_fd, 1, 10000) != 1) return {};
+      alignas(inotify_event) char buffer[4096];
+      const ssize_t n = read(fd_, buffer, sizeof buffer);
+      for (ssize_t at = 0; at < n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        if (event->len > 0) pending_.emplace_back(event->name);
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+    }
+    std::string name = pending_.front();
+    pending_.erase(pending_.begin());
+    return name;
+  }
+
+ private:
+  int fd_;
+  std::vector<std::string> pending_;
+};
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+TEST_F(Pdt2Bmp, TwoPicturesGivenAsOperandsAreBothKept) {
+  // What a shell makes of "pdt2bmp *.pdt" in a folder of two pictures.
+  AddPdt("a.pdt", 4, 4, 1);
+  AddPdt("b.pdt", 5, 5, 2);
+  const std::vector<std::uint8_t> b_bytes = ReadBytes(work_ / "b.pdt");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"a.pdt", "b.pdt"}, {"-f", "a.pdt", "b.pdt"}}) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const RunResult result = Run(args);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_THAT(Lines(result.err), ElementsAre(HasSubstr("-o DIR")));
+    EXPECT_THAT(result.err, Not(HasSubstr("--force")));
+    EXPECT_EQ(ReadBytes(work_ / "b.pdt"), b_bytes);
+    EXPECT_THAT(ListFiles(work_), ElementsAre("a.pdt", "b.pdt"));
+  }
+}
+
+TEST_F(Pdt2Bmp, PdtPictureIsNeverReplacedWhateverItsName) {
+  AddPdt("a.pdt", 4, 4, 1);
+  AddPdt("in/a.pdt", 4, 4, 3);
+  AddPdt("b.bmp", 5, 5, 2);  // a picture under an output's name
+  AddPdt("out/a.bmp", 6, 6, 4);
+  const std::vector<std::uint8_t> b_bytes = ReadBytes(work_ / "b.bmp");
+  const std::vector<std::uint8_t> out_bytes = ReadBytes(work_ / "out/a.bmp");
+
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"a.pdt", "b.bmp"},
+                                               {"-f", "a.pdt", "b.bmp"},
+                                               {"-f", "--format", "bmp", "a.pdt", "b.bmp"}}) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const RunResult result = Run(args);
+    EXPECT_EQ(result.status, 1);
+    const std::vector<std::string> lines = Lines(result.err);
+    ASSERT_EQ(lines.size(), 2u) << result.err;
+    EXPECT_THAT(lines[0], AllOf(StartsWith("pdt2bmp: a.pdt: b.bmp "), HasSubstr("PDT picture"),
+                                HasSubstr("-o DIR"), Not(HasSubstr("--force"))));
+    EXPECT_EQ(ReadBytes(work_ / "b.bmp"), b_bytes);
+  }
+
+  const RunResult into_dir = Run({"-f", "-o", "out", "in"});
+  EXPECT_EQ(into_dir.status, 1);
+  EXPECT_THAT(into_dir.err, AllOf(HasSubstr("pdt2bmp: in/a.pdt: out/a.bmp "),
+                                  HasSubstr("PDT picture"), Not(HasSubstr("--force"))));
+  EXPECT_EQ(ReadBytes(work_ / "out/a.bmp"), out_bytes);
+  EXPECT_THAT(ListFiles(work_ / "out"), ElementsAre("a.bmp"));
+}
+
+TEST_F(Pdt2Bmp, OutputNameDecidesTheFormat) {
+  const TestPicture picture = AddPdt("a.pdt", 4, 3, 1);
+  for (const std::string name : {"out.jpg", "out", "out.bmp.txt"}) {
+    SCOPED_TRACE(name);
+    const RunResult result = Run({"-f", "a.pdt", name});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_THAT(Lines(result.err), ElementsAre(AllOf(HasSubstr(".bmp"), HasSubstr(".png"))));
+  }
+  EXPECT_THAT(ListFiles(work_), ElementsAre("a.pdt"));
+
+  const auto is_png = [](const fs::path& path) {
+    std::vector<std::uint8_t> head = ReadBytes(path);
+    head.resize(4);
+    return head == std::vector<std::uint8_t>{0x89, 'P', 'N', 'G'};
+  };
+  ASSERT_EQ(Run({"a.pdt", "UPPER.PNG"}).status, 0);
+  EXPECT_TRUE(is_png(work_ / "UPPER.PNG"));
+  ASSERT_EQ(Run({"a.pdt", "upper.Bmp"}).status, 0);
+  EXPECT_EQ(ReadBytes(work_ / "upper.Bmp"), Expected(picture));
+  // --format names the format for any name.
+  ASSERT_EQ(Run({"--format", "png", "a.pdt", "out.jpg"}).status, 0);
+  EXPECT_TRUE(is_png(work_ / "out.jpg"));
+  ASSERT_EQ(Run({"--format", "bmp", "a.pdt", "raw"}).status, 0);
+  EXPECT_EQ(ReadBytes(work_ / "raw"), Expected(picture));
+}
+
+TEST_F(Pdt2Bmp, FileAppearingWhileTheOutputIsWrittenIsKept) {
+  // 64 MiB of BMP take long enough to write for the test to create the output
+  // name between the program's first look and the moment its file is put in
+  // place.
+  WriteBytes(work_ / "big.pdt", FlatPdt(4096, 4096));
+  FolderWatch watch(work_ / "out");
+  tooltest::StartedProgram program(PDT2BMP_PATH, {"big.pdt", "out/big.bmp"}, work_);
+  const std::string temporary = watch.Next();
+  ASSERT_FALSE(temporary.empty());
+  ASSERT_NE(temporary, "big.bmp");
+  const int fd = open((work_ / "out/big.bmp").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+  const bool created = fd >= 0;
+  if (created) {
+    EXPECT_EQ(write(fd, "keep", 4), 4);
+    close(fd);
+  }
+  const RunResult result = program.Wait();
+  if (!created) GTEST_SKIP() << "the output was in place before the test could create it";
+  EXPECT_EQ(result.status, 1);
+  EXPECT_THAT(result.err, HasSubstr("pdt2bmp: big.pdt: out/big.bmp already exists"));
+  EXPECT_EQ(ReadBytes(work_ / "out/big.bmp"), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
+  EXPECT_THAT(ListFiles(work_ / "out"), ElementsAre("big.bmp"));
+}
+
+TEST_F(Pdt2Bmp, InterruptedRunLeavesOnlyFinishedFiles) {
+  const std::vector<std::uint8_t> bytes = FlatPdt(2048, 2048);
+  constexpr int kPictures = 8;
+  for (int k = 0; k < kPictures; ++k)
+    WriteBytes(work_ / "in" / ("p" + std::to_string(k) + ".pdt"), bytes);
+  const std::uintmax_t bmp_size = 58 + 2048u * 2048u * 4u;
+
+  for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+    SCOPED_TRACE(signal);
+    const fs::path out = work_ / ("out" + std::to_string(signal));
+    FolderWatch watch(out);
+    tooltest::StartedProgram program(PDT2BMP_PATH, {"-j", "1", "-o", out.filename().string(), "in"},
+                                     work_);
+    // Stop it while it writes its second file, once the first is in place.
+    bool first_done = false;
+    for (std::string name = watch.Next(); !name.empty(); name = watch.Next()) {
+      if (EndsWith(name, ".bmp")) {
+        first_done = true;
+      } else if (first_done) {
+        break;
+      }
+    }
+    ASSERT_TRUE(first_done);
+    program.Signal(signal);
+    const RunResult result = program.Wait();
+    EXPECT_EQ(result.status, status) << result.err;
+    const std::vector<std::string> files = ListFiles(out);
+    for (const std::string& name : files) {
+      EXPECT_TRUE(EndsWith(name, ".bmp")) << name;
+      EXPECT_EQ(fs::file_size(out / name), bmp_size) << name;
+    }
+    EXPECT_GE(files.size(), 1u);
+    EXPECT_LT(files.size(), static_cast<std::size_t>(kPictures));
+    const std::vector<std::string> lines = Lines(result.err);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_THAT(lines.back(), HasSubstr("converted " + std::to_string(files.size()) + " of " +
+                                        std::to_string(kPictures) + " files"));
+  }
 }
 
 }  // namespace

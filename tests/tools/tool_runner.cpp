@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,17 +38,12 @@ std::string Drain(int fd) {
   return text;
 }
 
-}  // namespace
-
-RunResult RunProgram(const fs::path& program, const std::vector<std::string>& args,
-                     const fs::path& cwd, bool err_on_terminal) {
-  // The captured output lives beside `cwd`, so that it never shows up in it.
-  const fs::path capture = cwd.parent_path() / (cwd.filename().string() + ".capture");
-  fs::create_directories(capture);
+// Starts `program`; with a terminal, `master` gets its side of it.
+pid_t Spawn(const fs::path& program, const std::vector<std::string>& args, const fs::path& cwd,
+            const fs::path& capture, bool err_on_terminal, int& master) {
   const fs::path out_file = capture / "out";
   const fs::path err_file = capture / "err";
 
-  int master = -1;
   int slave = -1;
   if (err_on_terminal && openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
     throw std::runtime_error("openpty failed");
@@ -77,10 +73,24 @@ RunResult RunProgram(const fs::path& program, const std::vector<std::string>& ar
   const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) throw std::system_error(spawned, std::generic_category(), "posix_spawn");
+  if (err_on_terminal) close(slave);
+  return pid;
+}
 
+// The folder beside `cwd` that holds the captured output, so that it never
+// shows up in `cwd`.
+fs::path CaptureFolder(const fs::path& cwd) {
+  fs::path capture = cwd.parent_path() / (cwd.filename().string() + ".capture");
+  fs::create_directories(capture);
+  return capture;
+}
+
+RunResult Finish(pid_t pid, const fs::path& capture, int master) {
+  const fs::path out_file = capture / "out";
+  const fs::path err_file = capture / "err";
+  const bool err_on_terminal = master >= 0;
   RunResult result;
   if (err_on_terminal) {
-    close(slave);
     result.err = Drain(master);
     close(master);
   }
@@ -91,6 +101,40 @@ RunResult RunProgram(const fs::path& program, const std::vector<std::string>& ar
   if (!err_on_terminal) result.err = ReadText(err_file);
   fs::remove_all(capture);
   return result;
+}
+
+}  // namespace
+
+RunResult RunProgram(const fs::path& program, const std::vector<std::string>& args,
+                     const fs::path& cwd, bool err_on_terminal) {
+  const fs::path capture = CaptureFolder(cwd);
+  int master = -1;
+  const pid_t pid = Spawn(program, args, cwd, capture, err_on_terminal, master);
+  return Finish(pid, capture, master);
+}
+
+StartedProgram::StartedProgram(const fs::path& program, const std::vector<std::string>& args,
+                               const fs::path& cwd)
+    : capture_(CaptureFolder(cwd)) {
+  int master = -1;
+  pid_ = Spawn(program, args, cwd, capture_, false, master);
+}
+
+StartedProgram::~StartedProgram() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    Wait();
+  }
+}
+
+void StartedProgram::Signal(int signal) const {
+  if (pid_ > 0) kill(pid_, signal);
+}
+
+RunResult StartedProgram::Wait() {
+  const pid_t pid = pid_;
+  pid_ = -1;
+  return Finish(pid, capture_, -1);
 }
 
 std::vector<std::string> ListFiles(const fs::path& root) {

@@ -22,6 +22,24 @@ struct RunResult {
 RunResult RunProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
                      const std::filesystem::path& cwd, bool err_on_terminal = false);
 
+// A program started in `cwd` that runs while the test watches it; killed and
+// waited for when the test ends without waiting itself.
+class StartedProgram {
+ public:
+  StartedProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
+                 const std::filesystem::path& cwd);
+  ~StartedProgram();
+  StartedProgram(const StartedProgram&) = delete;
+  StartedProgram& operator=(const StartedProgram&) = delete;
+
+  void Signal(int signal) const;
+  RunResult Wait();
+
+ private:
+  std::filesystem::path capture_;
+  int pid_ = -1;
+};
+
 using testsupport::ReadBytes;
 using testsupport::TempDir;
 using testsupport::WriteBytes;

@@ -76,6 +76,11 @@ cmp -s kept.bmp picture.bmp || fail "-f did not replace kept.bmp with the pictur
 leftovers=$(find . -name '.quillon-*')
 expect "temporary files left behind" "$leftovers" ""
 
+# The output's name decides its format: any other name writes nothing.
+run picture.pdt picture.jpg
+expect "unknown extension: status" "$status" 2
+[ -e picture.jpg ] && fail "an output named .jpg was written"
+
 # Names that differ only in letter case name one file on Windows: the second
 # conversion fails rather than replacing the first one's output, even with -f.
 mkdir -p upper lower && cp picture.pdt upper/X.pdt && cp picture.pdt lower/x.PDT
