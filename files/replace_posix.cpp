@@ -151,6 +151,8 @@ Status WriteFile(const fs::path& path, Replace replace,
   unfinished::Drop(lock, temp);
   if (ok) return Status::Ok;
   if (error == EOPNOTSUPP) return Status::Unsupported;
+  // A folder of that name is reported as such, whether or not it may be replaced.
+  if (error == EEXIST && CheckRegularFile(path) == Status::IsFolder) return Status::IsFolder;
   return FromErrno(error, Status::WriteError);
 }
 

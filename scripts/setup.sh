@@ -18,6 +18,8 @@ PACKAGES=(
   libpng-dev imagemagick
   # the Debian package and its checks
   dpkg-dev fakeroot lintian
+  # the manual pages
+  scdoc
   # pdt2bmp.exe for Windows: the MinGW-w64 compiler, zlib for it, wine to test
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 zip unzip
 )

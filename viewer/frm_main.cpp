@@ -210,15 +210,25 @@ void frm_main::SavePicture() {
   const std::filesystem::path path = ToPath(name);
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
+  files::Replace replace = files::Replace::Never;
   if (std::filesystem::exists(status) && !std::filesystem::is_directory(status)) {
     if (MsgBox(kMsgOverwrite, platform::kQuestion | platform::kYesNo) != platform::kAnswerYes) {
       return;
     }
+    replace = files::Replace::Allowed;
   }
   // The new file is written completely before it replaces the old one, so a
   // failure leaves the old file as it was.
-  if (picture::WriteBmp(path, picture_) != bmp::WriteStatus::Ok)
-    MsgBox(kMsgSaveFailed, platform::kCritical);
+  bmp::WriteStatus written = picture::WriteBmp(path, picture_, replace);
+  // A file that appeared while the picture was written is replaced only once
+  // the question is answered Yes.
+  if (written == bmp::WriteStatus::Exists) {
+    if (MsgBox(kMsgOverwrite, platform::kQuestion | platform::kYesNo) != platform::kAnswerYes) {
+      return;
+    }
+    written = picture::WriteBmp(path, picture_, files::Replace::Allowed);
+  }
+  if (written != bmp::WriteStatus::Ok) MsgBox(kMsgSaveFailed, platform::kCritical);
 }
 
 void frm_main::File_Click() {

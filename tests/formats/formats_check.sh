@@ -41,11 +41,22 @@ thumbnail 256 "$work/in/small.PDT" "$work/small.png" || fail "thumbnail of small
 cmp -s <(convert "$work/small.png" rgb:-) <(convert "$work/bmp/small.bmp" rgb:-) ||
   fail "the small picture's thumbnail differs from its pixels"
 
-for bad in broken text missing; do
+# A bad input: one line, no output, and the reason in the words pdt2bmp uses.
+mkfifo "$work/in/pipe.pdt" && mkdir "$work/in/folder.pdt"
+for bad in broken text missing pipe folder; do
   thumbnail 128 "$work/in/$bad.pdt" "$work/$bad.png" && fail "$bad.pdt: exit status 0"
   [[ $(wc -l <"$work/err") -eq 1 && -s $work/err ]] || fail "$bad.pdt: not one line of reason: $(cat "$work/err")"
   [[ -e $work/$bad.png ]] && fail "$bad.pdt: an output file was left"
+  reason=$(sed "s|^quillon-thumbnailer: $work/in/$bad.pdt: ||" "$work/err")
+  if [[ $bad == folder ]]; then
+    [[ $reason == "is a folder" ]] || fail "a folder: $reason"
+  else
+    "$pdt2bmp" -q -o "$work/x" "$work/in/$bad.pdt" 2>"$work/err2"
+    [[ $(cat "$work/err2") == "pdt2bmp: $work/in/$bad.pdt: $reason" ]] ||
+      fail "$bad.pdt: the thumbnailer says '$reason', pdt2bmp '$(cat "$work/err2")'"
+  fi
 done
+rm "$work/in/pipe.pdt" && rmdir "$work/in/folder.pdt"
 leftovers=$(find "$work" -maxdepth 1 -name '*.png*' ! -name '*.png' | wc -l)
 [[ $leftovers -eq 0 ]] || fail "temporary files were left beside the thumbnails"
 

@@ -38,6 +38,26 @@ cmd=${cmd//%o/\'$work/thumb.png\'}
 PATH="$root/usr/bin:$PATH" bash -c "$cmd" || fail "the packaged thumbnailer failed"
 [[ $(od -An -c -j1 -N3 "$work/thumb.png" 2>/dev/null | tr -d ' ') == PNG ]] || fail "the thumbnail is not a PNG"
 
+for page in quillon pdt2bmp quillon-thumbnailer; do
+  [[ -e $root/usr/share/man/man1/$page.1.gz ]] || fail "the package lacks the manual page of $page"
+done
+[[ -e $root/usr/share/bash-completion/completions/pdt2bmp ]] || fail "the package lacks the completion of pdt2bmp"
+grep -q '^License: Expat' "$root/usr/share/doc/quillon/copyright" || fail "the copyright file names no licence"
+
+# Debian's own checks: no errors, and no warning about manual pages or the
+# copyright file.
+# (The sanitizer build's package is the same package, not checked twice.)
+if grep -q '^QUILLON_SANITIZE:BOOL=ON' "$build_dir/CMakeCache.txt" 2>/dev/null; then
+  :
+elif command -v lintian >/dev/null; then
+  lintian --tag-display-limit 0 "$deb" >"$work/lintian.txt" 2>/dev/null
+  if grep -E '^E: |^W: .*(manual-page|copyright)' "$work/lintian.txt" >&2; then
+    fail "lintian reports the lines above"
+  fi
+else
+  echo "note: no lintian; the package was not checked with it"
+fi
+
 shopt -s nullglob
 mime_files=("$root"/usr/share/mime/packages/*.xml)
 if ((${#mime_files[@]} > 0)); then

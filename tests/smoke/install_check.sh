@@ -23,8 +23,22 @@ cmake --install "$build_dir" --prefix "$prefix" >"$prefix.log" 2>&1 || {
 }
 rm -f "$prefix.log"
 
-for program in quillon pdt2bmp; do
+# Every program: its manual page, --help listing -h, --help and --version the
+# same way, --version naming it and the package.
+for program in quillon pdt2bmp quillon-thumbnailer; do
   [[ -x $prefix/bin/$program ]] || fail "bin/$program is not installed"
+  [[ -f $prefix/share/man/man1/$program.1.gz ]] || fail "share/man/man1/$program.1.gz is not installed"
+  help=$("$prefix/bin/$program" --help) || fail "$program --help fails"
+  grep -qxF '  -h, --help         show this help and exit' <<<"$help" || fail "$program --help lists -h, --help otherwise"
+  grep -qxF '      --version      show the version and exit' <<<"$help" || fail "$program --help lists --version otherwise"
+  [[ $("$prefix/bin/$program" --version) == "$program (Quillon) "[0-9]* ]] || fail "$program --version"
+  "$prefix/bin/$program" --no-such-option >/dev/null 2>"$prefix/err" && fail "$program accepts an unknown option"
+  grep -qxF "$program: unknown option '--no-such-option'" "$prefix/err" ||
+    fail "$program words an unknown option as: $(cat "$prefix/err")"
+  grep -qxF "Try '$program --help' for more information." "$prefix/err" || fail "$program gives no --help hint"
+done
+for program in quillon pdt2bmp; do
+  [[ -f $prefix/share/bash-completion/completions/$program ]] || fail "the completion of $program is not installed"
 done
 
 entry=$prefix/share/applications/quillon.desktop
