@@ -165,7 +165,8 @@ Status WriteFile(const fs::path& target, Replace replace,
     ok = error == 0;
     if (!ok) {
       status = FromWindowsError(error, Status::WriteError);
-      if (status != Status::Exists && IsFolder(path)) status = Status::IsFolder;
+      // A folder of that name is reported as such, whether or not it may be replaced.
+      if (IsFolder(path)) status = Status::IsFolder;
     }
   }
   if (!ok) DeleteFileW(temp.c_str());
