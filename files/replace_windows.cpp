@@ -79,9 +79,10 @@ fs::path CreateTempBeside(const fs::path& target, std::FILE*& file, Status& stat
   }
   for (int attempt = 0; attempt < 16; ++attempt) {
     fs::path candidate = dir / (L".quillon-" + std::to_wstring(rng() % 1000000000000ULL) + L".tmp");
-    // CREATE_NEW fails if the name exists.
-    const HANDLE handle = CreateFileW(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    // CREATE_NEW fails if the name exists. FILE_SHARE_DELETE lets an
+    // interrupt remove the file while a worker still writes it, as unlink does.
+    const HANDLE handle = CreateFileW(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;

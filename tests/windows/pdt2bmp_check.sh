@@ -6,7 +6,8 @@ set -u
 exe=$1 bench=$2 objdump=$3
 shift 3
 emulator=("$@")
-source "$(dirname "$0")/../support/check.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../support/check.sh"
 
 # Runs pdt2bmp.exe in the current folder: $status, $out and $err (no \r).
 run() {
@@ -106,13 +107,47 @@ run -q -r -o 出力 絵
 expect "Japanese folders: status" "$status" 0
 [ -f 出力/夜/月.bmp ] || fail "-r -o did not write 出力/夜/月.bmp"
 
+# Ctrl-C (wine turns SIGINT into the console's Ctrl-C) in the middle of a
+# folder: exit status 130, how many files were done, every finished file
+# complete and no temporary file left.
+if [ -f "$bench/BENCH.tsv" ]; then
+  for k in 1 2 3 4 5 6; do mkdir -p tree/$k && cp "$bench"/*.pdt tree/$k/; done
+  "${emulator[@]}" "$exe" -j1 -r -o stopped tree >"$work/out" 2>"$work/err" &
+  pid=$!
+  for _ in $(seq 600); do
+    [ -n "$(find stopped -name '*.bmp' 2>/dev/null | head -1)" ] && break
+    sleep 0.05
+  done
+  kill -INT $pid
+  wait $pid
+  status=$?
+  err=$(tr -d '\r' <"$work/err")
+  if [ "$status" -eq 0 ]; then
+    echo "the folder was converted before Ctrl-C reached it: not checked"
+  else
+    expect "Ctrl-C: status" "$status" 130
+    case ${err##*$'\n'} in
+      "pdt2bmp: interrupted; converted "*" of 96 files") ;;
+      *) fail "Ctrl-C: last line [${err##*$'\n'}]" ;;
+    esac
+    leftovers=$(find stopped -name '.quillon-*')
+    expect "Ctrl-C: temporary files left behind" "$leftovers" ""
+    while read -r name _ _ _ _ _ digest; do
+      for bmp in stopped/*/"$name.bmp"; do
+        [ -f "$bmp" ] || continue
+        echo "$digest  $bmp" | sha256sum --quiet -c - || fail "Ctrl-C: $bmp is not complete"
+      done
+    done <"$bench/BENCH.tsv"
+  fi
+fi
+
 # The command line: usage errors, help and version, as on Linux.
 run
 expect "no operand: status" "$status" 2
 expect "no operand: first line" "${err%%$'\n'*}" "pdt2bmp: missing operand"
 run --version
 expect "--version" "$out" "pdt2bmp (Quillon) $(sed -n 's/^project(Quillon VERSION \([^ ]*\).*/\1/p' \
-  "$(dirname "$0")/../../CMakeLists.txt")"
+  "$here/../../CMakeLists.txt")"
 run nothing.pdt
 expect "missing input: status" "$status" 1
 
