@@ -33,17 +33,37 @@ done
 
 mkdir -p "$work/pictures" && cd "$work/pictures" || exit 1
 
-# The shared pictures, converted in parallel: each BMP has its known digest.
+# The decoding kernel is chosen at run time as on Linux: the best one the
+# processor runs, or the one QUILLON_PDT_KERNEL names.
+kernels=""
+for kernel in avx512 avx2 portable; do
+  QUILLON_PDT_KERNEL=$kernel run --version
+  [ "${out##*: }" = "$kernel" ] && kernels="$kernels $kernel"
+done
+case $kernels in
+  *portable) ;;
+  *) fail "the portable kernel cannot be chosen (runnable:$kernels)" ;;
+esac
+best=${kernels# }
+best=${best%% *}
+run --version
+expect "the kernel chosen by default" "${out##*: }" "$best"
+
+# The shared pictures, converted in parallel with the best kernel and with the
+# portable one: each BMP has its known digest.
 if [ -f "$bench/BENCH.tsv" ]; then
-  run -q -o bmp "$bench"
-  expect "folder of shared pictures: status" "$status" 0
-  n=0
-  while read -r name _ _ _ _ _ digest; do
-    [ "$name" = name ] && continue
-    echo "$digest  bmp/$name.bmp" | sha256sum --quiet -c - || fail "$name.bmp differs"
-    n=$((n + 1))
-  done <"$bench/BENCH.tsv"
-  [ "$n" -eq 16 ] || fail "$n shared pictures, not 16"
+  for kernel in $best portable; do
+    QUILLON_PDT_KERNEL=$kernel run -q -o "bmp-$kernel" "$bench"
+    expect "shared pictures with the $kernel kernel: status" "$status" 0
+    n=0
+    while read -r name _ _ _ _ _ digest; do
+      [ "$name" = name ] && continue
+      echo "$digest  bmp-$kernel/$name.bmp" | sha256sum --quiet -c - ||
+        fail "$name.bmp differs with the $kernel kernel"
+      n=$((n + 1))
+    done <"$bench/BENCH.tsv"
+    [ "$n" -eq 16 ] || fail "$n shared pictures, not 16"
+  done
   cp "$bench/bench_04_painted_1280x720.pdt" picture.pdt
 else
   echo "no shared pictures in $bench: they are not checked"
@@ -147,7 +167,7 @@ run
 expect "no operand: status" "$status" 2
 expect "no operand: first line" "${err%%$'\n'*}" "pdt2bmp: missing operand"
 run --version
-expect "--version" "$out" "pdt2bmp (Quillon) $(sed -n 's/^project(Quillon VERSION \([^ ]*\).*/\1/p' \
+expect "--version" "${out%%$'\n'*}" "pdt2bmp (Quillon) $(sed -n 's/^project(Quillon VERSION \([^ ]*\).*/\1/p' \
   "$here/../../CMakeLists.txt")"
 run nothing.pdt
 expect "missing input: status" "$status" 1
