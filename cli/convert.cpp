@@ -193,7 +193,8 @@ bool ListFolder(const fs::path& folder, FolderListing& listing, std::string& rea
     }
   }
   if (ec) {
-    reason = "cannot read the folder (" + ec.message() + ")";
+    reason = std::string("cannot read the folder (") +
+             files::Describe(files::StatusOf(ec, files::Status::ReadError)) + ")";
     return false;
   }
   std::sort(listing.files.begin(), listing.files.end());
@@ -370,7 +371,8 @@ std::string ConvertOne(const Conversion& conversion, bool force, const std::stri
     fs::create_directories(folder, ec);
     // Another worker may have created it at the same moment; only its absence counts.
     if (ec && !IsFolder(folder)) {
-      return "cannot create the folder " + Shown(folder) + " (" + ec.message() + ")";
+      return "cannot create the folder " + Shown(folder) + " (" +
+             files::Describe(files::StatusOf(ec, files::Status::WriteError)) + ")";
     }
   }
   // Looked at again: a file may have appeared while the picture was decoded.

@@ -22,6 +22,8 @@ const char* Describe(Status status) {
       return "not a regular file";
     case Status::NoFolder:
       return "the folder does not exist";
+    case Status::NotAFolder:
+      return "part of the path is not a folder";
     case Status::PermissionDenied:
       return "permission denied";
     case Status::ReadOnly:
@@ -42,6 +44,23 @@ const char* Describe(Status status) {
       return "write error";
   }
   return "unknown error";
+}
+
+Status StatusOf(const std::error_code& error, Status otherwise) {
+  const std::error_condition condition = error.default_error_condition();
+  if (condition == std::errc::no_such_file_or_directory) return Status::NotFound;
+  if (condition == std::errc::not_a_directory || condition == std::errc::file_exists) {
+    return Status::NotAFolder;
+  }
+  if (condition == std::errc::is_a_directory) return Status::IsFolder;
+  if (condition == std::errc::permission_denied ||
+      condition == std::errc::operation_not_permitted) {
+    return Status::PermissionDenied;
+  }
+  if (condition == std::errc::read_only_file_system) return Status::ReadOnly;
+  if (condition == std::errc::no_space_on_device) return Status::NoSpace;
+  if (condition == std::errc::filename_too_long) return Status::NameTooLong;
+  return otherwise;
 }
 
 namespace unfinished {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <system_error>
 
 namespace files {
 
@@ -19,6 +20,7 @@ enum class Status {
   IsFolder,          // a folder has that name
   NotRegular,        // a pipe, device or socket has that name
   NoFolder,          // the folder it would go into does not exist
+  NotAFolder,        // a name on the path that should be a folder is a file
   PermissionDenied,  // the folder or the file may not be read or written
   ReadOnly,          // the file system is mounted read-only
   NoSpace,           // no space left on the device (or over the quota)
@@ -32,6 +34,11 @@ enum class Status {
 
 // A short phrase in plain words, e.g. "no space left on the device".
 const char* Describe(Status status);
+
+// The status for an error the standard library's file functions reported
+// while reading or making folders, so that its words are the same as for
+// every other failure (a file where a folder is wanted is NotAFolder).
+Status StatusOf(const std::error_code& error, Status otherwise);
 
 // Whether WriteFile may replace a file that has the name.
 enum class Replace { Never, Allowed };

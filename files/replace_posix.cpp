@@ -33,8 +33,9 @@ Status FromErrno(int error, Status otherwise) {
     case EISDIR:
       return Status::IsFolder;
     case ENOENT:
-    case ENOTDIR:
       return Status::NoFolder;
+    case ENOTDIR:
+      return Status::NotAFolder;
     case ENAMETOOLONG:
       return Status::NameTooLong;
     case EEXIST:

@@ -225,7 +225,8 @@ TEST_F(BmpWriteFailure, FolderIsMissing) {
 
 TEST_F(BmpWriteFailure, PathRunsThroughARegularFile) {
   const auto before = dir_.Entries();
-  EXPECT_EQ(picture::WriteBmp(dir_ / "old.bmp" / "out.bmp", picture_), bmp::WriteStatus::NoFolder);
+  EXPECT_EQ(picture::WriteBmp(dir_ / "old.bmp" / "out.bmp", picture_),
+            bmp::WriteStatus::NotAFolder);
   ExpectNothingChanged(before);
 }
 

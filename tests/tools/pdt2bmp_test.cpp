@@ -373,7 +373,8 @@ TEST_F(Pdt2Bmp, UnwritableOutputsAreReported) {
 
   const RunResult under_file = Run({"-r", "in/a.pdt", "blocker/sub/a.bmp"});
   EXPECT_EQ(under_file.status, 1);
-  EXPECT_THAT(under_file.err, HasSubstr("pdt2bmp: in/a.pdt: cannot create the folder blocker/sub"));
+  EXPECT_THAT(under_file.err, HasSubstr("pdt2bmp: in/a.pdt: cannot create the folder blocker/sub "
+                                        "(part of the path is not a folder)\n"));
   EXPECT_EQ(ReadBytes(work_ / "blocker"), (std::vector<std::uint8_t>{1, 2, 3}));
 }
 
@@ -652,10 +653,10 @@ TEST_F(Pdt2Bmp, OutputNameDecidesTheFormat) {
 }
 
 TEST_F(Pdt2Bmp, FileAppearingWhileTheOutputIsWrittenIsKept) {
-  // 64 MiB of BMP take long enough to write for the test to create the output
-  // name between the program's first look and the moment its file is put in
-  // place.
-  WriteBytes(work_ / "big.pdt", FlatPdt(4096, 4096));
+  // 16 MiB of BMP, written and synced, take long enough for the test to create
+  // the output name between the program's first look and the moment its file
+  // is put in place.
+  WriteBytes(work_ / "big.pdt", FlatPdt(2048, 2048));
   FolderWatch watch(work_ / "out");
   tooltest::StartedProgram program(PDT2BMP_PATH, {"big.pdt", "out/big.bmp"}, work_);
   const std::string temporary = watch.Next();
@@ -676,11 +677,11 @@ TEST_F(Pdt2Bmp, FileAppearingWhileTheOutputIsWrittenIsKept) {
 }
 
 TEST_F(Pdt2Bmp, InterruptedRunLeavesOnlyFinishedFiles) {
-  const std::vector<std::uint8_t> bytes = FlatPdt(2048, 2048);
+  const std::vector<std::uint8_t> bytes = FlatPdt(1024, 1024);
   constexpr int kPictures = 8;
   for (int k = 0; k < kPictures; ++k)
     WriteBytes(work_ / "in" / ("p" + std::to_string(k) + ".pdt"), bytes);
-  const std::uintmax_t bmp_size = 58 + 2048u * 2048u * 4u;
+  const std::uintmax_t bmp_size = 58 + 1024u * 1024u * 4u;
 
   for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
     SCOPED_TRACE(signal);
