@@ -63,6 +63,20 @@ bool IsFolder(const fs::path& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// Why the folder `dir` cannot take a file: Windows says "path not found" both
+// when a folder is missing and when a file stands where a folder should be, so
+// the nearest name on the path that exists tells which.
+Status MissingFolderStatus(const fs::path& dir) {
+  for (fs::path at = dir; !at.empty(); at = at.parent_path()) {
+    const DWORD attributes = GetFileAttributesW(at.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+      return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Status::NoFolder : Status::NotAFolder;
+    }
+    if (at == at.parent_path()) break;
+  }
+  return Status::NoFolder;
+}
+
 // Creates a new file beside `target` under a name no other file has, opened
 // for writing, and records it as unfinished. Returns its path, or an empty
 // path and the reason.
@@ -87,6 +101,7 @@ fs::path CreateTempBeside(const fs::path& target, std::FILE*& file, Status& stat
       const DWORD error = GetLastError();
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
       status = FromWindowsError(error, Status::WriteError);
+      if (status == Status::NoFolder) status = MissingFolderStatus(dir);
       return {};
     }
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
