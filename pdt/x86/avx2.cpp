@@ -16,6 +16,7 @@ namespace {
 struct Avx2Ops {
   // Bytes 0..15 and 12..27 of the literals.
   static constexpr std::size_t kReadBytes = std::size_t{1} + 28;
+  static constexpr bool kAlwaysCheck = false;
 
   QUILLON_PDT_TARGET static void EightLiterals(const std::uint8_t* p, std::uint32_t* to) {
     const __m256i bytes =

@@ -194,7 +194,7 @@ struct Avx512Kernel {
     return LoadWideHistory(win, at);
   }
   template <bool kNearStart>
-  QUILLON_PDT_TARGET static std::size_t Group(const std::uint8_t* group, std::uint32_t* win,
+  QUILLON_PDT_TARGET QUILLON_PDT_INLINE static std::size_t Group(const std::uint8_t* group, std::uint32_t* win,
                                               std::size_t& at, __m512i& hist) {
     if (group[0] == 0xFFu) {
       at = EightLiteralsWide(group, win, at, hist);
