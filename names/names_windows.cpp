@@ -121,9 +121,14 @@ std::filesystem::path PathFromBytes(std::string_view bytes) {
 }
 
 std::string NameKey(const std::filesystem::path& path) {
-  std::wstring upper = path.native();
-  if (!upper.empty() && upper.size() <= MAXDWORD) {
-    CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+  const std::wstring& name = path.native();
+  if (name.empty() || name.size() > static_cast<std::size_t>(INT32_MAX)) return PathBytes(path);
+  // The invariant locale's upper case (in KERNEL32, as user32's CharUpper is not).
+  const int size = static_cast<int>(name.size());
+  std::wstring upper(name.size(), L'\0');
+  if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, name.data(), size, upper.data(), size) !=
+      size) {
+    return PathBytes(path);
   }
   return FromWide(upper, false);
 }
