@@ -5,6 +5,7 @@
 #include <cctype>
 #include <charconv>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -79,14 +80,14 @@ bool ParseJobs(std::string_view text, unsigned& jobs) {
 
 // The proposed output name for `input` in the chosen format.
 fs::path OutputName(const fs::path& input, Format format, bool sjis_names) {
-  std::string name = ProposedName(input.filename(), sjis_names).native();
+  std::string name = names::PathBytes(ProposedName(input.filename(), sjis_names));
   if (format == Format::Png) name.replace(name.size() - 3, 3, "png");
-  return name;
+  return names::PathFromBytes(name);
 }
 
 // The format an output name's extension names, in any letter case.
 std::optional<Format> FormatOfName(const fs::path& output) {
-  std::string ext = output.extension().string();
+  std::string ext = names::PathBytes(output.extension());
   for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (ext == ".bmp") return Format::Bmp;
   if (ext == ".png") return Format::Png;
@@ -97,11 +98,11 @@ std::optional<Format> FormatOfName(const fs::path& output) {
 // eight bytes, the signature, hold "PDT10". Such a file is never written over.
 bool IsPdtPicture(const fs::path& path) {
   if (files::CheckRegularFile(path) != files::Status::Ok) return false;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
+  std::ifstream file(path, std::ios::binary);  // a wide name on Windows
+  if (!file) return false;
   char signature[8] = {};
-  const std::size_t got = std::fread(signature, 1, sizeof signature, file);
-  std::fclose(file);
+  file.read(signature, sizeof signature);
+  const auto got = static_cast<std::size_t>(file.gcount());
   return std::string_view(signature, got).find("PDT10") != std::string_view::npos;
 }
 
@@ -163,12 +164,13 @@ std::string CheckOperands(const Options& options) {
   return {};
 }
 
-// Key under which an output claims its name: two spellings of one path match.
+// Key under which an output claims its name: two spellings of one path
+// match, letter case included where the file system ignores it.
 std::string OutputKey(const fs::path& output) {
   std::error_code ec;
   fs::path absolute = fs::absolute(output, ec);
   if (ec) absolute = output;
-  return absolute.lexically_normal().string();
+  return names::NameKey(absolute.lexically_normal());
 }
 
 struct FolderListing {
@@ -186,7 +188,7 @@ bool ListFolder(const fs::path& folder, FolderListing& listing, std::string& rea
     const fs::path name = entry.path().filename();
     if (entry.is_directory(entry_ec)) {
       if (!entry.is_symlink(entry_ec)) listing.folders.push_back(entry.path());
-    } else if (picture::HasPdtSuffix(name.native()) && entry.is_regular_file(entry_ec)) {
+    } else if (picture::HasPdtSuffix(names::PathBytes(name)) && entry.is_regular_file(entry_ec)) {
       listing.files.push_back(entry.path());
     }
   }
@@ -250,7 +252,9 @@ class Planner {
   fs::path OutputFolders(const fs::path& relative) const {
     if (!sjis_names_) return relative;
     fs::path out;
-    for (const fs::path& part : relative) out /= names::Utf8NameIfShiftJis(part.native());
+    for (const fs::path& part : relative) {
+      out /= names::PathFromBytes(names::Utf8NameIfShiftJis(names::PathBytes(part)));
+    }
     return out;
   }
 
@@ -453,8 +457,9 @@ int UsageError(std::FILE* err, const std::string& message) {
 }  // namespace
 
 fs::path ProposedName(const fs::path& file_name, bool sjis_names) {
-  return picture::ProposedName(sjis_names ? names::Utf8NameIfShiftJis(file_name.native())
-                                          : file_name.native());
+  const std::string bytes = names::PathBytes(file_name);
+  return names::PathFromBytes(
+      picture::ProposedName(sjis_names ? names::Utf8NameIfShiftJis(bytes) : bytes));
 }
 
 ParsedArguments ParseArguments(const std::vector<std::string_view>& args) {
@@ -500,7 +505,7 @@ ParsedArguments ParseArguments(const std::vector<std::string_view>& args) {
       result.error = "option '--output' needs a folder";
       return result;
     }
-    options.out_dir = fs::path(out_dir);
+    options.out_dir = names::PathFromBytes(out_dir);
   }
   if (jobs_option->count() > 0 && !ParseJobs(jobs, options.jobs)) {
     result.error = "bad number of jobs " + Quoted(jobs) + " (a whole number from 1 to " +
@@ -514,7 +519,9 @@ ParsedArguments ParseArguments(const std::vector<std::string_view>& args) {
     }
     options.format = format == "png" ? Format::Png : Format::Bmp;
   }
-  for (std::string& operand : operands) options.operands.emplace_back(std::move(operand));
+  for (const std::string& operand : operands) {
+    options.operands.push_back(names::PathFromBytes(operand));
+  }
   result.error = CheckOperands(options);
   return result;
 }
@@ -574,7 +581,7 @@ int Run(const std::vector<std::string_view>& args, std::FILE* out, std::FILE* er
     // One line, and nothing written: the name is most likely a slip.
     const fs::path& out_name = options.operands[1];
     Print(err, "pdt2bmp: " + Shown(out_name) +
-                   (picture::HasPdtSuffix(out_name.filename().native())
+                   (picture::HasPdtSuffix(names::PathBytes(out_name.filename()))
                         ? ": an output is not named *.pdt; to convert several files, use -o DIR\n"
                         : ": name the output *.bmp or *.png, or give --format bmp|png\n"));
     return kExitUsage;

@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
   std::error_code ec;
   std::filesystem::create_directories(out_dir, ec);
   if (ec) {
-    std::fprintf(stderr, "cannot create %s: %s\n", out_dir.c_str(), ec.message().c_str());
+    std::fprintf(stderr, "cannot create %s: %s\n", out_dir.string().c_str(), ec.message().c_str());
     return 1;
   }
   int written = 0;
@@ -24,11 +24,11 @@ int main(int argc, char** argv) {
     const auto bytes = pdtgen::EncodePdt(pic.pixels, pic.width, pic.height);
     const auto path = out_dir / sample.file_name;
     if (!pdtgen::WriteFile(path, bytes)) {
-      std::fprintf(stderr, "cannot write %s\n", path.c_str());
+      std::fprintf(stderr, "cannot write %s\n", path.string().c_str());
       return 1;
     }
     ++written;
   }
-  std::printf("%d sample pictures in %s\n", written, out_dir.c_str());
+  std::printf("%d sample pictures in %s\n", written, out_dir.string().c_str());
   return 0;
 }

@@ -1,6 +1,7 @@
 // Readable text for file names that the file system gives as bytes. Names
 // from old Japanese archives are often Shift-JIS bytes that are not UTF-8;
 // the name itself is always kept as bytes, only its display is decoded.
+// Windows names are UTF-16: there the bytes of a name are its UTF-8 form.
 #pragma once
 
 #include <filesystem>
@@ -31,5 +32,18 @@ std::string ReadablePath(const std::filesystem::path& path);
 // The name for an output file derived from `bytes`: its Shift-JIS decoding
 // when the name is not UTF-8 but decodes as Shift-JIS, else `bytes` unchanged.
 std::string Utf8NameIfShiftJis(std::string_view bytes);
+
+// The bytes the program handles for a path: the file system's own on POSIX
+// systems; on Windows, UTF-8 (an unpaired surrogate, which Windows names may
+// hold, in its three-byte form, so that every name survives the round trip).
+std::string PathBytes(const std::filesystem::path& path);
+
+// The path for such bytes; never decoded in a locale's code page.
+std::filesystem::path PathFromBytes(std::string_view bytes);
+
+// Bytes that are equal for two spellings of one name in one folder: the
+// name's bytes where names differ in letter case (POSIX systems), its
+// upper-case form on Windows, whose file systems ignore case.
+std::string NameKey(const std::filesystem::path& path);
 
 }  // namespace names

@@ -112,7 +112,11 @@ PdtStatus DecodeRowsFrom(Source& source, std::size_t payload_bytes, const PdtHea
 PdtStatus OpenPdt(const std::filesystem::path& path, File& file, PdtHeader& header,
                   std::size_t& available) {
   errno = 0;
+#if defined(_WIN32)
+  file.reset(::_wfopen(path.c_str(), L"rb"));  // Windows names are wide
+#else
   file.reset(std::fopen(path.c_str(), "rb"));
+#endif
   if (!file) {
     // fopen sets errno on POSIX systems; elsewhere the reason stays general.
     if (errno == ENOENT || errno == ENOTDIR) return PdtStatus::NotFound;

@@ -11,10 +11,18 @@
 namespace mdl_pdt::detail {
 namespace {
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// Huge pages are offered where the system takes the hint; elsewhere a
+// picture's pixels get ordinary memory, without the alignment's cost.
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+constexpr bool kOfferHugePages = true;
+#else
+constexpr bool kOfferHugePages = false;
+#endif
 }  // namespace
 
 void* AllocatePixels(std::size_t bytes) {
-  if (bytes < kHugePage) return ::operator new(bytes);
+  if (!kOfferHugePages || bytes < kHugePage) return ::operator new(bytes);
   // Whole huge pages, so that the block's last one is not shared.
   const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
   void* p = ::operator new (rounded, std::align_val_t{kHugePage});
@@ -25,7 +33,7 @@ void* AllocatePixels(std::size_t bytes) {
 }
 
 void FreePixels(void* p, std::size_t bytes) noexcept {
-  if (bytes < kHugePage) {
+  if (!kOfferHugePages || bytes < kHugePage) {
     ::operator delete(p);
   } else {
     ::operator delete (p, std::align_val_t{kHugePage});

@@ -87,8 +87,9 @@ using Sums32 = std::uint16_t __attribute__((vector_size(64)));
 
 // AccumulateRow for 16-bit sums, thirty-two bytes at a time: acc[i] = weight
 // × row[i] (set) or acc[i] += it. Built for wider vector units as well where
-// the processor has them (AVX2, AVX-512), chosen when the program starts.
-#if defined(__x86_64__) && defined(__has_attribute)
+// the processor has them (AVX2, AVX-512), chosen when the program starts
+// (through an ELF ifunc, which Windows programs do not have).
+#if defined(__x86_64__) && defined(__has_attribute) && !defined(_WIN32)
 #if __has_attribute(target_clones)
 #define QUILLON_SCALE_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #endif

@@ -22,6 +22,8 @@ PACKAGES=(
   scdoc
   # the gdk-pixbuf loader, and gdk-pixbuf's own tools that load and query it
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin
+  # pdt2bmp.exe for Windows: the MinGW-w64 compiler, zlib for it, wine to test
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 unzip
   # the core tests on other processors: AArch64 and x86 without AVX under
   # qemu, WebAssembly under node
   qemu-user g++-aarch64-linux-gnu emscripten nodejs

@@ -32,6 +32,17 @@ cmake --preset web >/dev/null
 cmake --build --preset web -j"$JOBS" --target quillon_core_tests
 ctest --preset web -j"$JOBS"
 
+echo "== pdt2bmp.exe for Windows (MinGW-w64) and its tests under wine"
+# One wine session for every test: started once and kept while they run.
+export WINEPREFIX="$PWD/build/windows/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$WINEPREFIX"
+wineserver -p
+trap 'wineserver -k 2>/dev/null || true' EXIT
+wine wineboot -i >/dev/null 2>&1
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j"$JOBS"
+ctest --preset windows -j"$JOBS"
+
 echo "== sanitizer build (ASan + UBSan) and tests"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j"$JOBS"

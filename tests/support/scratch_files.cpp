@@ -1,21 +1,30 @@
 #include "tests/support/scratch_files.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <system_error>
 
 namespace testsupport {
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "quillon-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("cannot create a temporary folder from " + pattern);
+  // A random name, taken only when creating the folder creates it anew.
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  std::random_device entropy;
+  std::mt19937_64 rng((static_cast<std::uint64_t>(entropy()) << 32) ^ entropy());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::filesystem::path candidate =
+        base / ("quillon-test-" + std::to_string(rng() % 1000000000000ULL));
+    std::error_code ec;
+    if (std::filesystem::create_directory(candidate, ec)) {
+      path_ = candidate;
+      return;
+    }
+    if (ec) break;
   }
-  path_ = pattern;
+  throw std::runtime_error("cannot create a temporary folder in " + base.string());
 }
 
 TempDir::~TempDir() {
