@@ -205,11 +205,15 @@ WriteStatus ReplaceFile(const std::filesystem::path& path,
   return FromErrno(error);
 }
 
-WriteStatus WriteBmp(const std::filesystem::path& path, BITMAPFILEHEADER& file_header,
-                     const BITMAPINFO& info, std::span<const std::uint32_t> pixels) {
+void FillFileHeader(BITMAPFILEHEADER& file_header, const BITMAPINFO& info) {
   file_header.bfType = 0x4D42;
   file_header.bfOffBits = kBmpHeadersSize;
   file_header.bfSize = info.bmiHeader.biSizeImage + file_header.bfOffBits;
+}
+
+WriteStatus WriteBmp(const std::filesystem::path& path, BITMAPFILEHEADER& file_header,
+                     const BITMAPINFO& info, std::span<const std::uint32_t> pixels) {
+  FillFileHeader(file_header, info);
 
   // Never write more or fewer pixel bytes than the headers announce.
   if (static_cast<std::uint64_t>(pixels.size()) * 4 != info.bmiHeader.biSizeImage) {

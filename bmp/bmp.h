@@ -75,7 +75,11 @@ const char* Describe(WriteStatus status);
 // plane, biSizeImage = Width × Height × 4); the other fields keep their values.
 void FillInfoHeader(BITMAPINFO& info, std::int32_t width, std::int32_t height);
 
-// Fills `file_header` and writes the BMP file: headers, then `pixels` in index
+// Fills `file_header` for the picture `info` describes: the "BM" type, the
+// pixels right after the 58 header bytes, the file's whole size.
+void FillFileHeader(BITMAPFILEHEADER& file_header, const BITMAPINFO& info);
+
+// Fills `file_header` (FillFileHeader) and writes the BMP file: headers, then `pixels` in index
 // order (each 0xFF000000 | R << 16 | G << 8 | B, written as B, G, R, 0xFF). The
 // file is written under a temporary name in the target's folder and renamed
 // over `path` only when complete, so a failure never leaves a partial file
