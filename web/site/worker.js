@@ -1,0 +1,141 @@
+// Does the work off the page's thread: reading files, decoding, making BMP
+// and PNG files and the ZIP of a batch. Messages carry an id; every request
+// gets one reply with the same id.
+import { loadCore } from './core.js';
+import { Zip, ZipDeflate, ZipPassThrough } from './fflate.js';
+
+let core = loadCore();
+let shown = null;  // the picture on the page (its BMP and PNG are made from it)
+let work = null;   // the picture a batch conversion is at
+let batch = null;  // the ZIP being written: { zip, chunks, error }
+
+async function pictures() {
+  const { Picture } = await core;
+  shown ??= new Picture();
+  work ??= new Picture();
+}
+
+async function decode(file, p) {
+  const bytes = new Uint8Array(await file.arrayBuffer());
+  const started = performance.now();
+  p.load(bytes);
+  return performance.now() - started;
+}
+
+async function pngBlob(p) {
+  if (typeof OffscreenCanvas !== 'function') throw new Error('PNG needs OffscreenCanvas in a Worker');
+  const canvas = new OffscreenCanvas(p.width, p.height);
+  const ctx = canvas.getContext('2d', { colorSpace: 'srgb' });
+  ctx.putImageData(new ImageData(p.rgba(), p.width, p.height), 0, 0);
+  return canvas.convertToBlob({ type: 'image/png' });
+}
+
+async function convert(file, format) {
+  await pictures();
+  const p = work;
+  await decode(file, p);
+  if (!p.held) return { reason: p.reason };
+  const blob = format === 'png' ? await pngBlob(p) : new Blob(p.bmpParts(), { type: 'image/bmp' });
+  return { blob };
+}
+
+const handlers = {
+  async show({ file }) {
+    await pictures();
+    const ms = await decode(file, shown);
+    if (!shown.held) return { reason: shown.reason };
+    const rgba = shown.rgba();
+    const reply = { width: shown.width, height: shown.height, rgba, decodeMs: ms };
+    return { reply, transfer: [rgba.buffer] };
+  },
+
+  bmp() {
+    if (!shown?.held) return { reason: 'no picture' };
+    return { blob: new Blob(shown.bmpParts(), { type: 'image/bmp' }) };
+  },
+
+  async png() {
+    if (!shown?.held) return { reason: 'no picture' };
+    return { blob: await pngBlob(shown) };
+  },
+
+  convert({ file, format }) { return convert(file, format); },
+
+  // A ZIP written one entry at a time: each reply carries the compressed
+  // bytes made so far, so the page can write them out before asking for more.
+  zipStart() {
+    const chunks = [];
+    let error = null;
+    const zip = new Zip((err, chunk) => { if (err) error = err; else chunks.push(chunk); });
+    batch = { zip, chunks, error: () => error };
+    return {};
+  },
+
+  async zipAdd({ file, name, format }) {
+    if (!batch) return { reason: 'no ZIP started' };
+    const out = await convert(file, format);
+    if (out.reason) return { reason: out.reason, chunks: [] };
+    const data = new Uint8Array(await out.blob.arrayBuffer());
+    // BMP pixels shrink well even at the fastest level; PNG is deflated already.
+    const entry = format === 'png' ? new ZipPassThrough(name) : new ZipDeflate(name, { level: 1 });
+    entry.mtime = file.lastModified || Date.now();
+    batch.zip.add(entry);
+    entry.push(data, true);
+    return drain();
+  },
+
+  zipEnd() {
+    if (!batch) return { reason: 'no ZIP started' };
+    batch.zip.end();
+    const out = drain();
+    batch = null;
+    return out;
+  },
+
+  zipCancel() {
+    if (batch) batch.zip.terminate();
+    batch = null;
+    return {};
+  },
+
+  // Decoding time alone, for the benchmark: each file `repeat` times.
+  async timeDecode({ files, repeat }) {
+    await pictures();
+    const p = work;
+    const times = [];
+    for (const file of files) {
+      const bytes = new Uint8Array(await file.arrayBuffer());
+      const runs = [];
+      for (let i = 0; i < repeat; i++) {
+        const t = performance.now();
+        if (!p.load(bytes)) return { reason: p.reason };
+        runs.push(performance.now() - t);
+      }
+      times.push(runs);
+    }
+    return { reply: { times } };
+  },
+};
+
+function drain() {
+  const error = batch.error();
+  if (error) throw error;
+  // Copied, not transferred: the chunks may be views of buffers the ZIP writer keeps.
+  return { reply: { chunks: batch.chunks.splice(0) } };
+}
+
+self.onmessage = async ({ data }) => {
+  const { id, op } = data;
+  try {
+    const out = await handlers[op](data);
+    const reply = { id, ...(out.reply || {}), reason: out.reason, blob: out.blob };
+    self.postMessage(reply, out.transfer || []);
+  } catch (e) {
+    // A module that ran out of memory cannot go on: start a fresh one.
+    if (e instanceof WebAssembly.RuntimeError) {
+      core = loadCore();
+      shown = work = null;
+    }
+    self.postMessage({ id, reason: String(e && e.message ? e.message : e), failed: true });
+  }
+};
