@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to the in-memory PDT loader and checks what must hold
-// for any input: the result is the plain pixel-at-a-time decoder's followed by
+// for any input: the result is the reference decoder's followed by
 // FlipRows, a loaded picture has exactly Width × Height opaque pixels, a
 // failure leaves no picture, a reused buffer gives the same answer, and the
 // row-by-row decoder gives the same status and rows.
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "bench/core/reference_decoder.h"
+#include "devtools/reference_decoder.h"
 #include "pdt/mdl_pdt.h"
 
 namespace {
@@ -19,18 +19,18 @@ namespace {
   std::abort();
 }
 
-// Whether the plain decoder accepts the file, and its pixels bottom row first.
-bool PlainLoad(std::span<const std::uint8_t> bytes, mdl_pdt::PixelBuffer& pixels) {
+// Whether the reference decoder accepts the file, and its pixels bottom row first.
+bool ReferenceLoad(std::span<const std::uint8_t> bytes, mdl_pdt::PixelBuffer& pixels) {
   mdl_pdt::PdtHeader header;
   if (mdl_pdt::ParseHeader(bytes, header) != mdl_pdt::PdtStatus::Ok) return false;
   if (header.FileSize < 33) return false;
   const std::size_t declared = static_cast<std::size_t>(header.FileSize) - mdl_pdt::kHeaderSize;
   const std::span<const std::uint8_t> rest = bytes.subspan(mdl_pdt::kHeaderSize);
   const std::span<const std::uint8_t> payload = rest.first(std::min(declared, rest.size()));
-  // Sizes the plain decoder would allocate without a second thought.
+  // Sizes the reference decoder would allocate without a second thought.
   if (mdl_pdt::CheckHeader(header, payload.size()) != mdl_pdt::PdtStatus::Ok) return false;
   std::vector<std::uint32_t> top_first;
-  if (!quillon_bench::ReferenceDecode(payload, header.Width, header.Height, top_first))
+  if (!pdtref::ReferenceDecode(payload, header.Width, header.Height, top_first))
     return false;
   pixels.assign(top_first.begin(), top_first.end());
   mdl_pdt::FlipRows(pixels, header.Width, header.Height);
@@ -64,17 +64,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   mdl_pdt::PixelBuffer pixels = sentinel;
   const mdl_pdt::PdtStatus status = mdl_pdt::LoadPdtMemory(bytes, header, pixels);
 
-  mdl_pdt::PixelBuffer plain;
-  const bool plain_ok = PlainLoad(bytes, plain);
-  if (plain_ok != (status == mdl_pdt::PdtStatus::Ok))
-    Fail("the loader and the plain decoder disagree");
+  mdl_pdt::PixelBuffer reference;
+  const bool reference_ok = ReferenceLoad(bytes, reference);
+  if (reference_ok != (status == mdl_pdt::PdtStatus::Ok))
+    Fail("the loader and the reference decoder disagree");
 
   if (status == mdl_pdt::PdtStatus::Ok) {
     const auto w = static_cast<std::uint64_t>(header.Width);
     const auto h = static_cast<std::uint64_t>(header.Height);
     if (w * h * 4 > 0x7FFFFFFFu) Fail("a picture too large for a BMP was accepted");
     if (pixels.size() != w * h) Fail("pixel count differs from Width x Height");
-    if (pixels != plain) Fail("pixels differ from the plain decoder's");
+    if (pixels != reference) Fail("pixels differ from the reference decoder's");
     for (std::uint32_t p : pixels) {
       if ((p >> 24) != 0xFF) Fail("a pixel is not opaque");
     }
@@ -89,14 +89,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   mdl_pdt::PdtHeader again_header;
   const mdl_pdt::PdtStatus again = mdl_pdt::LoadPdtMemory(bytes, again_header, pixels);
   if (again != status) Fail("a second load of the same bytes gives another status");
-  if (again == mdl_pdt::PdtStatus::Ok && pixels != plain)
+  if (again == mdl_pdt::PdtStatus::Ok && pixels != reference)
     Fail("a reused buffer gives other pixels");
 
   BottomFirstRows rows;
   mdl_pdt::PdtHeader rows_header;
   if (mdl_pdt::DecodeRowsMemory(bytes, rows_header, rows) != status)
     Fail("the row-by-row decoder gives another status");
-  if (status == mdl_pdt::PdtStatus::Ok && rows.pixels != plain)
+  if (status == mdl_pdt::PdtStatus::Ok && rows.pixels != reference)
     Fail("the row-by-row decoder gives other pixels");
   return 0;
 }

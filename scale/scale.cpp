@@ -167,7 +167,8 @@ class Scaler final : public RowScaler::Impl {
         dst_stride_(dst_stride),
         columns_(std::move(columns)),
         rows_(std::move(rows)),
-        acc_(std::make_unique_for_overwrite<Acc[]>(width_ * 4)),
+        // Not value-initialised: every sum is set before it is added to.
+        acc_(new Acc[width_ * 4]),
         divide_(columns_.total * rows_.total),
         // Whole sums of at most 255 × divisor fit in 16 bits, and so does
         // every partial sum on the way.

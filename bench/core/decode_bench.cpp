@@ -1,8 +1,8 @@
 // Speed of loading and decoding PDT pictures, each measured against baselines
 // in the same run: LoadPdt (file in the page cache, pixel buffer reused)
-// against the plain pixel-at-a-time decoder on the payload in memory, against
+// against the reference decoder on the payload in memory, against
 // the in-memory loader and against a memcpy of its output; DecodeStream against
-// the plain decoder. bench/core/ratios.sh prints the ratios.
+// the reference decoder. bench/core/ratios.sh prints the ratios.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -15,7 +15,7 @@
 #include <system_error>
 #include <vector>
 
-#include "bench/core/reference_decoder.h"
+#include "devtools/reference_decoder.h"
 #include "pdt/mdl_pdt.h"
 #include "devtools/pdt_encoder.h"
 #include "devtools/sample_art.h"
@@ -69,7 +69,7 @@ BenchPicture FromFile(const std::filesystem::path& dir, std::string name,
   pic.file = std::move(file);
   pic.payload.assign(pic.file.begin() + static_cast<std::ptrdiff_t>(mdl_pdt::kHeaderSize),
                      pic.file.end());
-  if (!quillon_bench::ReferenceDecode(pic.payload, pic.width, pic.height, pic.top_first)) {
+  if (!pdtref::ReferenceDecode(pic.payload, pic.width, pic.height, pic.top_first)) {
     Fail("the reference decoder cannot decode " + pic.name);
   }
   pic.path = dir / (pic.name + ".pdt");
@@ -166,11 +166,11 @@ void DecodeStream(benchmark::State& state, const BenchPicture* pic) {
   SetCounters(state, *pic);
 }
 
-// The plain decoder on the payload in memory, into a reused buffer.
+// The reference decoder on the payload in memory, into a reused buffer.
 void ReferenceDecode(benchmark::State& state, const BenchPicture* pic) {
   std::vector<std::uint32_t> pixels;
   for (auto _ : state) {
-    if (!quillon_bench::ReferenceDecode(pic->payload, pic->width, pic->height, pixels)) {
+    if (!pdtref::ReferenceDecode(pic->payload, pic->width, pic->height, pixels)) {
       state.SkipWithError("ReferenceDecode failed");
       break;
     }

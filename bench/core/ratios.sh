@@ -2,10 +2,10 @@
 # Runs the core benchmarks with repetitions and prints ratios of the medians,
 # per picture, per picture class (sums of the medians) and over the whole
 # shared set:
-#   Ref/LoadPdt     the plain decoder's time over LoadPdt's (speed-up; higher is better)
+#   Ref/LoadPdt     the reference decoder's time over LoadPdt's (speed-up; higher is better)
 #   LoadPdt/Memory  LoadPdt's time over the in-memory loader's (lower is better)
 #   LoadPdt/memcpy  LoadPdt's time over a memcpy of its output (lower is better)
-#   Ref/Decode      the plain decoder's time over DecodeStream's (speed-up)
+#   Ref/Decode      the reference decoder's time over DecodeStream's (speed-up)
 # Ratios come from CPU time.
 #
 # usage: bench/core/ratios.sh [BENCH_BINARY] [REPETITIONS]

@@ -1,4 +1,4 @@
-// The loader against the plain pixel-at-a-time decoder followed by FlipRows:
+// The loader against the reference decoder followed by FlipRows:
 // random token streams, valid and broken, over many widths, and the shared set
 // of game-art pictures checked against the digests of their BMP files. Every
 // input goes through the in-memory loader and the file loader, into one pixel
@@ -12,7 +12,7 @@
 #include <sstream>
 #include <string>
 
-#include "bench/core/reference_decoder.h"
+#include "devtools/reference_decoder.h"
 #include "pdt/mdl_pdt.h"
 #include "tests/core/core_test_support.h"
 
@@ -40,7 +40,7 @@ class RowCollector : public mdl_pdt::RowSink {
 
 class PdtDifferential : public testing::Test {
  protected:
-  // Loads `file` from memory and from disk and holds both against the plain
+  // Loads `file` from memory and from disk and holds both against the reference
   // decoder: the same success, and on success the same pixels.
   void Check(const Bytes& file, const std::string& what) {
     mdl_pdt::PdtHeader header;
@@ -51,7 +51,7 @@ class PdtDifferential : public testing::Test {
       const std::size_t declared = static_cast<std::size_t>(header.FileSize) - 32;
       const std::span<const std::uint8_t> payload(file.data() + 32,
                                                   std::min(declared, file.size() - 32));
-      expect_ok = quillon_bench::ReferenceDecode(payload, header.Width, header.Height, expected);
+      expect_ok = pdtref::ReferenceDecode(payload, header.Width, header.Height, expected);
     }
     mdl_pdt::PixelBuffer flipped(expected.begin(), expected.end());
     if (expect_ok) mdl_pdt::FlipRows(flipped, header.Width, header.Height);
