@@ -184,7 +184,7 @@ async function SelectFile() {
   const started = performance.now();
   let reply;
   try {
-    reply = await ask('show', { file: await entry.getFile() });
+    reply = await ask('show', { file: await entry.getFile(), bitmap: showsBitmaps });
   } catch (e) {
     reply = { reason: `cannot read the file (${e.message || e})` };
   }
@@ -196,26 +196,34 @@ async function SelectFile() {
     held = null;
     btnSave.disabled = btnSavePng.disabled = true;
     say(`${entry.name}: ${reply.reason}`, true);
+    Pic.dataset.settled = String(index);
     return;
   }
   held = { width: reply.width, height: reply.height };
-  DrawPicture(reply);
+  await DrawPicture(reply);
   txt.value = entry.name.slice(0, -3) + 'bmp';
   Pic.title = entry.name;
   btnSave.disabled = btnSavePng.disabled = false;
   say(`${entry.path}  ${reply.width} × ${reply.height}`);
   await new Promise(requestAnimationFrame);
-  lastPaint = { decodeMs: reply.decodeMs, paintedMs: performance.now() - started };
-  Pic.dataset.painted = String(index);
+  lastPaint = { decodeMs: reply.decodeMs, selectedAt: started, paintedAt: performance.now() };
+  Pic.dataset.painted = Pic.dataset.settled = String(index);
 }
 
 // The whole picture goes onto the canvas at its own size; the canvas's size
 // on the page is the view. The view itself only changes from the menu.
-function DrawPicture(reply) {
+// An ImageBitmap from the Worker is shown as it is, without a copy; else the
+// pixels are put on a 2D canvas.
+const showsBitmaps = typeof createImageBitmap === 'function' && 'ImageBitmapRenderingContext' in window;
+async function DrawPicture(reply) {
   canvas.width = reply.width;
   canvas.height = reply.height;
-  const ctx = canvas.getContext('2d');
-  ctx.putImageData(new ImageData(reply.rgba, reply.width, reply.height), 0, 0);
+  if (!showsBitmaps) {
+    canvas.getContext('2d').putImageData(new ImageData(reply.rgba, reply.width, reply.height), 0, 0);
+    return;
+  }
+  const bitmap = reply.bitmap || await createImageBitmap(new ImageData(reply.rgba, reply.width, reply.height));
+  canvas.getContext('bitmaprenderer').transferFromImageBitmap(bitmap);
 }
 
 function ShowPicture(mode) {

@@ -47,12 +47,16 @@ export async function loadCore(options = {}) {
               m.HEAPU8.slice(pixels, pixels + this.width * this.height * 4)];
     }
 
-    // A copy of the picture as RGBA, top row first, for a canvas.
-    rgba() {
+    // The picture as RGBA, top row first, for a canvas: a view of the
+    // module's memory, valid until the module next runs.
+    rgbaView() {
       const at = m._qw_rgba(this.handle);
       if (!at) throw new Error('not enough memory');
-      return new Uint8ClampedArray(m.HEAPU8.buffer.slice(at, at + this.width * this.height * 4));
+      return new Uint8ClampedArray(m.HEAPU8.buffer, at, this.width * this.height * 4);
     }
+
+    // The same as a copy of its own.
+    rgba() { return this.rgbaView().slice(); }
   }
 
   return { Picture, describe };

@@ -26,7 +26,7 @@ async function pngBlob(p) {
   if (typeof OffscreenCanvas !== 'function') throw new Error('PNG needs OffscreenCanvas in a Worker');
   const canvas = new OffscreenCanvas(p.width, p.height);
   const ctx = canvas.getContext('2d', { colorSpace: 'srgb' });
-  ctx.putImageData(new ImageData(p.rgba(), p.width, p.height), 0, 0);
+  ctx.putImageData(new ImageData(p.rgbaView(), p.width, p.height), 0, 0);
   return canvas.convertToBlob({ type: 'image/png' });
 }
 
@@ -40,13 +40,22 @@ async function convert(file, format) {
 }
 
 const handlers = {
-  async show({ file }) {
+  // Decodes the picture to show. Where the browser can, it is handed over as
+  // an ImageBitmap, which the page shows without copying it again.
+  async show({ file, bitmap }) {
     await pictures();
     const ms = await decode(file, shown);
     if (!shown.held) return { reason: shown.reason };
-    const rgba = shown.rgba();
-    const reply = { width: shown.width, height: shown.height, rgba, decodeMs: ms };
-    return { reply, transfer: [rgba.buffer] };
+    const reply = { width: shown.width, height: shown.height, decodeMs: ms };
+    if (bitmap && typeof createImageBitmap === 'function') {
+      const image = new ImageData(shown.rgbaView(), shown.width, shown.height);
+      // Every pixel is opaque and the numbers are the picture's own: nothing
+      // to premultiply or convert, and saying so spares a pass over it.
+      reply.bitmap = await createImageBitmap(image, { premultiplyAlpha: 'none', colorSpaceConversion: 'none' });
+      return { reply, transfer: [reply.bitmap] };
+    }
+    reply.rgba = shown.rgba();
+    return { reply, transfer: [reply.rgba.buffer] };
   },
 
   bmp() {
@@ -124,7 +133,12 @@ function drain() {
   return { reply: { chunks: batch.chunks.splice(0) } };
 }
 
-self.onmessage = async ({ data }) => {
+// One request at a time, in order: a request never sees the module's
+// memory change under it while it waits.
+let queue = Promise.resolve();
+self.onmessage = ({ data }) => { queue = queue.then(() => handle(data)); };
+
+async function handle(data) {
   const { id, op } = data;
   try {
     const out = await handlers[op](data);
@@ -138,4 +152,4 @@ self.onmessage = async ({ data }) => {
     }
     self.postMessage({ id, reason: String(e && e.message ? e.message : e), failed: true });
   }
-};
+}

@@ -45,6 +45,7 @@ before(async () => {
   });
   context.on('request', (r) => requests.push(r.url()));
   page = context.pages()[0] || await context.newPage();
+  page.setDefaultTimeout(120_000);  // a shared, busy machine
   page.on('pageerror', (e) => { throw e; });
   await page.goto(`${origin}/`);
 });
@@ -59,21 +60,27 @@ after(async () => {
 // Selects list entry `index` and waits until its picture is painted.
 async function show(index) {
   await page.evaluate((i) => {
-    delete document.getElementById('Pic').dataset.painted;
+    const pic = document.getElementById('Pic');
+    delete pic.dataset.painted;
+    delete pic.dataset.settled;
     const list = document.getElementById('File');
     list.selectedIndex = i;
     list.dispatchEvent(new Event('change'));
   }, index);
-  await page.waitForFunction((i) => document.getElementById('Pic').dataset.painted === String(i)
-    || document.getElementById('reason').classList.contains('error'), index);
+  // Settled: painted, or refused with a reason.
+  await page.waitForFunction((i) => document.getElementById('Pic').dataset.settled === String(i), index);
 }
 
 // The canvas's pixels laid out as a BMP's pixel data (bottom row first,
 // B, G, R, 0xFF), hashed in the page.
 function canvasBmpPixelHash() {
   return page.evaluate(async () => {
-    const c = document.getElementById('PicCanvas');
-    const rgba = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+    // Drawn onto a canvas of the test's own, as the page shows it.
+    const shown = document.getElementById('PicCanvas');
+    const c = new OffscreenCanvas(shown.width, shown.height);
+    const ctx = c.getContext('2d');
+    ctx.drawImage(shown, 0, 0);
+    const rgba = ctx.getImageData(0, 0, c.width, c.height).data;
     const out = new Uint8Array(rgba.length);
     const row = c.width * 4;
     for (let y = 0; y < c.height; y++) {
