@@ -19,6 +19,11 @@ PACKAGES=(
   # the Debian package and its checks
   dpkg-dev fakeroot lintian
 )
+# The web app: its WebAssembly build, and the browser its tests drive.
+if [[ -n ${QUILLON_WEB:-} ]]; then
+  PACKAGES+=(emscripten chromium)
+  command -v npm >/dev/null || PACKAGES+=(npm)
+fi
 
 missing=()
 for pkg in "${PACKAGES[@]}"; do

@@ -22,3 +22,7 @@ ctest --preset asan -j"$JOBS"
 
 echo "== fuzzing the PDT loader (${FUZZ_SECONDS}s) and the image plugin"
 bash fuzz/run.sh build/asan "$FUZZ_SECONDS"
+
+echo "== the web app: built for WebAssembly, tested in headless Chromium"
+bash scripts/web.sh --build-only
+ctest --preset web -L browser
