@@ -16,7 +16,8 @@ const TYPES = {
   '.json': 'application/json',
 };
 
-export function serve(folder, port = 8080, host = '127.0.0.1') {
+// `sent`, when given, is told the bytes of each response body as sent.
+export function serve(folder, port = 8080, host = '127.0.0.1', sent = null) {
   const root = resolve(folder);
   const server = createServer(async (req, res) => {
     try {
@@ -35,6 +36,7 @@ export function serve(folder, port = 8080, host = '127.0.0.1') {
       }
       res.writeHead(200, headers);
       res.end(body);
+      sent?.(path, body.length);
     } catch {
       res.writeHead(404, { 'Content-Type': 'text/plain' });
       res.end('not found');

@@ -1,0 +1,88 @@
+// The web app's speed and weight, in headless Chromium, as ratios against
+// baselines measured in the same run:
+//  - decoding the 16 bench pictures in the Worker against native
+//    LoadPdtMemory (the same portable decoder, built by the caller);
+//  - from a drop to the painted 1920 × 1080 picture against its decoding;
+//  - the bytes a first visit transfers (compressed, as served).
+//   node web/bench/measure.mjs SITE NATIVE_DECODE BENCH_PICTURES
+import { execFileSync } from 'node:child_process';
+import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { chromium } from 'playwright-core';
+import { serve } from '../serve.mjs';
+
+const [site, nativeDecode, benchDir] = process.argv.slice(2);
+const REPEAT = 9;
+const median = (xs) => [...xs].sort((a, b) => a - b)[xs.length >> 1];
+const files = readFileSync(join(benchDir, 'BENCH.tsv'), 'utf8').trim().split('\n').slice(1)
+  .map((line) => join(benchDir, `${line.split('\t')[0]}.pdt`));
+
+function native() {
+  const out = execFileSync(nativeDecode, [String(REPEAT), ...files], { encoding: 'utf8' });
+  return out.trim().split('\n').map((l) => Number(l.split('\t')[1]));
+}
+
+let sent = 0;
+const server = await serve(site, 0, '127.0.0.1', (path, bytes) => { sent += bytes; });
+const origin = `http://127.0.0.1:${server.address().port}`;
+const profile = mkdtempSync(join(tmpdir(), 'quillon-bench-'));
+const context = await chromium.launchPersistentContext(profile, {
+  executablePath: '/usr/bin/chromium',
+  headless: true,
+  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+    '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+});
+try {
+  const page = context.pages()[0] || await context.newPage();
+  await page.goto(`${origin}/`);
+  await page.evaluate(() => navigator.serviceWorker.ready);
+  await page.waitForTimeout(500);  // the service worker's own fetches finish
+  const firstLoad = sent;
+
+  const before = native();
+  await page.setInputFiles('#pickFiles', files);
+  await page.waitForSelector('#Pic[data-painted]');
+  const web = await page.evaluate(async (repeat) => {
+    const list = await Promise.all(window.quillon.entries().map((e) => e.getFile()));
+    const order = window.quillon.entries().map((e) => e.name);
+    const reply = await window.quillon.ask('timeDecode', { files: list, repeat });
+    return { order, times: reply.times.map((runs) => [...runs].sort((a, b) => a - b)[runs.length >> 1]) };
+  }, REPEAT);
+  const after = native();
+  const nativeMs = files.map((_, i) => Math.min(before[i], after[i]));
+  const webMs = files.map((f) => web.times[web.order.indexOf(f.split('/').pop())]);
+  const sum = (xs) => xs.reduce((a, b) => a + b, 0);
+
+  // Drop → painted, for a 1920 × 1080 picture (painted, the slowest kind).
+  const big = files.find((f) => /painted_1920x1080/.test(f));
+  const bytes = readFileSync(big).toString('base64');
+  const drops = [];
+  for (let r = 0; r < REPEAT; r++) {
+    drops.push(await page.evaluate(async ({ data, name }) => {
+      const file = new File([Uint8Array.from(atob(data), (c) => c.charCodeAt(0))], name);
+      const pic = document.getElementById('Pic');
+      delete pic.dataset.painted;
+      const dt = new DataTransfer();
+      dt.items.add(file);
+      const start = performance.now();
+      pic.dispatchEvent(new DragEvent('drop', { dataTransfer: dt, bubbles: true, cancelable: true }));
+      while (pic.dataset.painted !== '0') await new Promise((r) => setTimeout(r, 1));
+      const p = window.quillon.lastPaint();
+      return { total: p.paintedAt - start, decode: p.decodeMs };
+    }, { data: bytes, name: big.split('/').pop() }));
+  }
+  const dropMs = median(drops.map((d) => d.total));
+  const dropDecodeMs = median(drops.map((d) => d.decode));
+
+  console.log(`decoding the 16 pictures: Worker ${sum(webMs).toFixed(1)} ms, native LoadPdtMemory ${sum(nativeMs).toFixed(1)} ms: ${(sum(webMs) / sum(nativeMs)).toFixed(2)}x its time`);
+  const worst = files.map((f, i) => [webMs[i] / nativeMs[i], f.split('/').pop()]).sort((a, b) => b[0] - a[0])[0];
+  console.log(`  slowest single picture: ${worst[0].toFixed(2)}x (${worst[1]})`);
+  console.log(`drop -> painted ${big.split('/').pop()}: ${dropMs.toFixed(1)} ms, its decoding ${dropDecodeMs.toFixed(1)} ms: ${(dropMs / dropDecodeMs).toFixed(2)}x its time`);
+  console.log(`first load: ${(firstLoad / 1024).toFixed(1)} KB compressed (the page, its files and the service worker's copies), budget 300 KB: ${(firstLoad / (300 * 1024)).toFixed(2)}x`);
+} finally {
+  await context.close();
+  server.closeAllConnections();
+  server.close();
+  rmSync(profile, { recursive: true, force: true });
+}
