@@ -189,6 +189,7 @@ async function SelectFile() {
     reply = { reason: `cannot read the file (${e.message || e})` };
   }
   showing = false;
+  const replied = performance.now();
   if (wanted !== index) return SelectFile();  // another entry was chosen meanwhile
   if (reply.reason) {
     // No picture is held and nothing can be saved; the last drawing stays,
@@ -206,7 +207,8 @@ async function SelectFile() {
   btnSave.disabled = btnSavePng.disabled = false;
   say(`${entry.path}  ${reply.width} × ${reply.height}`);
   await new Promise(requestAnimationFrame);
-  lastPaint = { decodeMs: reply.decodeMs, selectedAt: started, paintedAt: performance.now() };
+  const { readMs, decodeMs, rgbaMs, bitmapMs } = reply;
+  lastPaint = { readMs, decodeMs, rgbaMs, bitmapMs, selectedAt: started, repliedAt: replied, paintedAt: performance.now() };
   Pic.dataset.painted = Pic.dataset.settled = String(index);
 }
 
