@@ -181,6 +181,8 @@ async function SelectFile() {
   const entry = entries[index];
   if (!entry) return;
   showing = true;
+  // Nothing is saved while the held picture is being replaced.
+  btnSave.disabled = btnSavePng.disabled = true;
   const started = performance.now();
   let reply;
   try {
@@ -190,7 +192,10 @@ async function SelectFile() {
   }
   showing = false;
   const replied = performance.now();
-  if (wanted !== index) return SelectFile();  // another entry was chosen meanwhile
+  if (wanted !== index) {  // another entry was chosen meanwhile
+    reply.bitmap?.close();
+    return SelectFile();
+  }
   if (reply.reason) {
     // No picture is held and nothing can be saved; the last drawing stays,
     // and the line says why this one is not shown.
@@ -246,6 +251,16 @@ function ShowPicture(mode) {
 }
 
 File.addEventListener('change', File_Click);
+// The arrow keys move through the list from anywhere on the page but a field.
+document.addEventListener('keydown', (e) => {
+  if ((e.key !== 'ArrowDown' && e.key !== 'ArrowUp') || e.altKey || e.ctrlKey || e.metaKey) return;
+  if (e.target.closest('input, select, textarea, #m_VIEW') || entries.length === 0) return;
+  const to = Math.max(0, Math.min(entries.length - 1, File.selectedIndex + (e.key === 'ArrowDown' ? 1 : -1)));
+  e.preventDefault();
+  if (to === File.selectedIndex) return;
+  File.selectedIndex = to;
+  File_Click();
+});
 // A click on the selected entry shows it again, as on the desktop.
 File.addEventListener('click', (e) => { if (e.target.tagName === 'OPTION') File_Click(); });
 

@@ -222,6 +222,10 @@ test('the views: standard 320 × 240, actual size from the menu, back on a left 
   await page.screenshot({ path: join(scratch, 'actual.png') });
   await page.click('#Pic', { position: { x: 10, y: 10 } });
   assert.deepEqual(await size(), [320, 240]);
+  // The arrow keys move through the list, and the picture follows.
+  await page.keyboard.press('ArrowDown');
+  await page.waitForFunction(() => document.getElementById('Pic').dataset.settled === '6');
+  assert.equal(await page.inputValue('#txt'), `${bench[6].name.toUpperCase()}.bmp`);
 });
 
 test('a folder with subfolders: listed with its paths, and saved whole as a ZIP', async () => {
