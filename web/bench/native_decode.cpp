@@ -30,7 +30,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: not decoded\n", argv[i]);
         return 1;
       }
-      runs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+      runs.push_back(
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+              .count());
     }
     std::printf("%s\t%.4f\n", argv[i], *std::min_element(runs.begin(), runs.end()));
   }

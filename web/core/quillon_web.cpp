@@ -25,10 +25,13 @@ struct WebPicture {
   mdl_pdt::PixelBuffer pixels;  // bottom row first, bytes B, G, R, 0xFF
   mdl_pdt::PdtStatus status = mdl_pdt::PdtStatus::NotPdt10;
   std::array<std::uint8_t, bmp::kBmpHeadersSize> bmp_headers{};
-  std::vector<std::uint8_t, mdl_pdt::DefaultInitAllocator<std::uint8_t>> rgba;  // top row first, R, G, B, 0xFF
+  std::vector<std::uint8_t, mdl_pdt::DefaultInitAllocator<std::uint8_t>>
+      rgba;  // top row first, R, G, B, 0xFF
 };
 
-bool Held(const WebPicture* p) { return p != nullptr && p->status == mdl_pdt::PdtStatus::Ok; }
+bool Held(const WebPicture* p) {
+  return p != nullptr && p->status == mdl_pdt::PdtStatus::Ok;
+}
 
 }  // namespace
 
@@ -38,10 +41,16 @@ extern "C" {
 EMSCRIPTEN_KEEPALIVE std::uint8_t* qw_alloc(std::size_t bytes) {
   return static_cast<std::uint8_t*>(std::malloc(bytes == 0 ? 1 : bytes));
 }
-EMSCRIPTEN_KEEPALIVE void qw_free(std::uint8_t* bytes) { std::free(bytes); }
+EMSCRIPTEN_KEEPALIVE void qw_free(std::uint8_t* bytes) {
+  std::free(bytes);
+}
 
-EMSCRIPTEN_KEEPALIVE WebPicture* qw_create() { return new (std::nothrow) WebPicture; }
-EMSCRIPTEN_KEEPALIVE void qw_destroy(WebPicture* p) { delete p; }
+EMSCRIPTEN_KEEPALIVE WebPicture* qw_create() {
+  return new (std::nothrow) WebPicture;
+}
+EMSCRIPTEN_KEEPALIVE void qw_destroy(WebPicture* p) {
+  delete p;
+}
 
 // Loads a whole PDT file held in memory; returns its status (0 when a picture
 // is held). The BMP headers are made at once; the RGBA copy only on request.
@@ -67,8 +76,12 @@ EMSCRIPTEN_KEEPALIVE const char* qw_describe(int status) {
   return mdl_pdt::Describe(static_cast<mdl_pdt::PdtStatus>(status));
 }
 
-EMSCRIPTEN_KEEPALIVE int qw_width(const WebPicture* p) { return Held(p) ? p->header.Width : 0; }
-EMSCRIPTEN_KEEPALIVE int qw_height(const WebPicture* p) { return Held(p) ? p->header.Height : 0; }
+EMSCRIPTEN_KEEPALIVE int qw_width(const WebPicture* p) {
+  return Held(p) ? p->header.Width : 0;
+}
+EMSCRIPTEN_KEEPALIVE int qw_height(const WebPicture* p) {
+  return Held(p) ? p->header.Height : 0;
+}
 
 // The BMP file is these 58 bytes followed by the pixel buffer as it stands in
 // memory (the module's memory is little-endian, so each pixel's bytes are
@@ -81,18 +94,15 @@ EMSCRIPTEN_KEEPALIVE const std::uint32_t* qw_bmp_pixels(const WebPicture* p) {
 }
 
 // The picture as a canvas wants it: top row first, bytes R, G, B, 0xFF.
-// Null when nothing is held or the memory for the copy cannot be had.
+// Null when nothing is held.
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* qw_rgba(WebPicture* p) {
   if (!Held(p)) return nullptr;
   const auto width = static_cast<std::size_t>(p->header.Width);
   const auto height = static_cast<std::size_t>(p->header.Height);
   if (p->rgba.size() != width * height * 4) {
-    try {
-      p->rgba.resize(width * height * 4);
-    } catch (const std::bad_alloc&) {
-      p->rgba.clear();
-      return nullptr;
-    }
+    // Built without exception catching: memory that cannot be had stops the
+    // module, and the Worker starts a fresh one.
+    p->rgba.resize(width * height * 4);
     // Whole words, so that the compiler turns the loop into vector code: the
     // module's memory is little-endian, so R and B swap places in each word.
     std::uint32_t* out = reinterpret_cast<std::uint32_t*>(p->rgba.data());
