@@ -15,6 +15,7 @@
 #include <CLI/CLI.hpp>
 
 #include "names/names.h"
+#include "pdt/kernel.h"
 #include "picture/loaded_picture.h"
 #include "png/png_writer.h"
 
@@ -461,7 +462,8 @@ int Run(const std::vector<std::string_view>& args, std::FILE* out, std::FILE* er
     return kExitOk;
   }
   if (options.version) {
-    Print(out, "pdt2bmp (Quillon) " QUILLON_VERSION "\n");
+    Print(out, std::string("pdt2bmp (Quillon) " QUILLON_VERSION "\nPDT decoding kernel: ") +
+                   mdl_pdt::KernelInUse() + "\n");
     return kExitOk;
   }
   if (!options.out_dir && options.operands.size() == 2 && IsFolder(options.operands[0])) {

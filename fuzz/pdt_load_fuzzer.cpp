@@ -2,7 +2,8 @@
 // for any input: the result is the reference decoder's followed by
 // FlipRows, a loaded picture has exactly Width × Height opaque pixels, a
 // failure leaves no picture, a reused buffer gives the same answer, and the
-// row-by-row decoder gives the same status and rows.
+// row-by-row decoder gives the same status and rows; all of it with every
+// decoding kernel this machine runs (the others are named once at start).
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <span>
 
 #include "devtools/reference_decoder.h"
+#include "pdt/kernel.h"
 #include "pdt/mdl_pdt.h"
 
 namespace {
@@ -54,18 +56,15 @@ class BottomFirstRows : public mdl_pdt::RowSink {
   std::size_t height_ = 0;
 };
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::span<const std::uint8_t> bytes(data, size);
+// The checks with the kernel in use, against the reference's `reference`.
+void CheckKernel(std::span<const std::uint8_t> bytes, bool reference_ok,
+                 const mdl_pdt::PixelBuffer& reference) {
   // Something the loader must not touch when it turns the signature down.
   const mdl_pdt::PixelBuffer sentinel = {0x01020304u, 0x05060708u, 0x090A0B0Cu};
   mdl_pdt::PdtHeader header;
   mdl_pdt::PixelBuffer pixels = sentinel;
   const mdl_pdt::PdtStatus status = mdl_pdt::LoadPdtMemory(bytes, header, pixels);
 
-  mdl_pdt::PixelBuffer reference;
-  const bool reference_ok = ReferenceLoad(bytes, reference);
   if (reference_ok != (status == mdl_pdt::PdtStatus::Ok))
     Fail("the loader and the reference decoder disagree");
 
@@ -98,5 +97,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Fail("the row-by-row decoder gives another status");
   if (status == mdl_pdt::PdtStatus::Ok && rows.pixels != reference)
     Fail("the row-by-row decoder gives other pixels");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+  for (const char* name : mdl_pdt::KernelNames()) {
+    if (!mdl_pdt::KernelRunnable(name)) {
+      std::fprintf(stderr, "pdt_load_fuzzer: the %s kernel cannot run here; skipped\n", name);
+    }
+  }
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::span<const std::uint8_t> bytes(data, size);
+  mdl_pdt::PixelBuffer reference;
+  const bool reference_ok = ReferenceLoad(bytes, reference);
+  for (const char* name : mdl_pdt::KernelNames()) {
+    if (mdl_pdt::UseKernel(name)) CheckKernel(bytes, reference_ok, reference);
+  }
   return 0;
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "devtools/reference_decoder.h"
+#include "pdt/kernel.h"
 #include "pdt/mdl_pdt.h"
 #include "devtools/pdt_encoder.h"
 #include "devtools/sample_art.h"
@@ -184,6 +185,8 @@ void ReferenceDecode(benchmark::State& state, const BenchPicture* pic) {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
+  // QUILLON_PDT_KERNEL chooses another kernel than the best.
+  benchmark::AddCustomContext("pdt_kernel", mdl_pdt::KernelInUse());
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 
   std::error_code ec;

@@ -1,9 +1,10 @@
-// The loader against the reference decoder followed by FlipRows:
-// random token streams, valid and broken, over many widths, and the shared set
-// of game-art pictures checked against the digests of their BMP files. Every
-// input goes through the in-memory loader and the file loader, into one pixel
-// buffer that is reused throughout, and through the row-by-row decoder from
-// memory and from the file.
+// The loader against the reference decoder followed by FlipRows, once with
+// every decoding kernel: random token streams, valid and broken, over many
+// widths, and the shared set of game-art pictures checked against the digests
+// of their BMP files. Every input goes through the in-memory loader and the
+// file loader, into one pixel buffer that is reused throughout, and through
+// the row-by-row decoder from memory and from the file. A kernel this machine
+// cannot run is skipped, by name.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "devtools/reference_decoder.h"
+#include "pdt/kernel.h"
 #include "pdt/mdl_pdt.h"
 #include "tests/core/core_test_support.h"
 
@@ -38,8 +40,15 @@ class RowCollector : public mdl_pdt::RowSink {
   std::size_t width_ = 0;
 };
 
-class PdtDifferential : public testing::Test {
+class PdtDifferential : public testing::TestWithParam<const char*> {
  protected:
+  void SetUp() override {
+    if (!mdl_pdt::UseKernel(GetParam())) {
+      GTEST_SKIP() << "the " << GetParam() << " kernel cannot run on this machine";
+    }
+    ASSERT_STREQ(mdl_pdt::KernelInUse(), GetParam());
+  }
+
   // Loads `file` from memory and from disk and holds both against the reference
   // decoder: the same success, and on success the same pixels.
   void Check(const Bytes& file, const std::string& what) {
@@ -125,7 +134,7 @@ Bytes RandomStream(std::size_t pixels, std::mt19937& rng, bool broken) {
   return bytes;
 }
 
-TEST_F(PdtDifferential, RandomStreamsOverManyWidths) {
+TEST_P(PdtDifferential, RandomStreamsOverManyWidths) {
   std::mt19937 rng(91);
   pixels_.reserve(200000);
   for (std::int32_t w : {1,  2,  3,  4,  5,  6,  7,  8,  9,   10,  11,   12,   13,
@@ -140,7 +149,7 @@ TEST_F(PdtDifferential, RandomStreamsOverManyWidths) {
   }
 }
 
-TEST_F(PdtDifferential, ARunCrossingARowEndIsCountedIntoTheNextRow) {
+TEST_P(PdtDifferential, ARunCrossingARowEndIsCountedIntoTheNextRow) {
   // W = 20: a literal and two copies of 16 end with 13 pixels in row 2; seven
   // more literals complete it.
   coretest::StreamBuilder s;
@@ -164,7 +173,7 @@ TEST_F(PdtDifferential, ARunCrossingARowEndIsCountedIntoTheNextRow) {
 }
 
 // Their BMP digests are checked end to end through pdt2bmp (tests/tools).
-TEST_F(PdtDifferential, SharedBenchPictures) {
+TEST_P(PdtDifferential, SharedBenchPictures) {
   const std::filesystem::path dir = QUILLON_BENCH_PICTURES;
   if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no shared bench pictures in " << dir;
   int checked = 0;
@@ -177,5 +186,10 @@ TEST_F(PdtDifferential, SharedBenchPictures) {
   }
   EXPECT_GT(checked, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Kernel, PdtDifferential, testing::ValuesIn(mdl_pdt::KernelNames()),
+                         [](const testing::TestParamInfo<const char*>& param) {
+                           return std::string(param.param);
+                         });
 
 }  // namespace

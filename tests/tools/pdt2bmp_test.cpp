@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "picture/loaded_picture.h"
+#include "pdt/kernel.h"
 #include "tests/tools/tool_runner.h"
 #include "cli/convert.h"
 #include "devtools/pdt_encoder.h"
@@ -142,8 +145,37 @@ TEST_F(Pdt2Bmp, HelpAndVersionGoToStdout) {
 
   const RunResult version = Run({"--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, "pdt2bmp (Quillon) " QUILLON_VERSION "\n");
+  EXPECT_EQ(version.out, std::string("pdt2bmp (Quillon) " QUILLON_VERSION "\n") +
+                             "PDT decoding kernel: " + mdl_pdt::KernelInUse() + "\n");
   EXPECT_THAT(version.err, IsEmpty());
+}
+
+// QUILLON_PDT_KERNEL chooses the kernel; one it cannot run, or does not know,
+// is ignored with one line on stderr, and the best one is used.
+TEST_F(Pdt2Bmp, TheEnvironmentChoosesTheDecodingKernel) {
+  const std::string best = mdl_pdt::KernelInUse();  // this process chose without the variable
+  auto with_kernel = [&](const char* name) {
+    ::setenv("QUILLON_PDT_KERNEL", name, 1);
+    RunResult result = Run({"--version"});
+    ::unsetenv("QUILLON_PDT_KERNEL");
+    return result;
+  };
+  const RunResult portable = with_kernel("portable");
+  EXPECT_EQ(portable.status, 0);
+  EXPECT_THAT(portable.out, HasSubstr("PDT decoding kernel: portable\n"));
+  EXPECT_THAT(portable.err, IsEmpty());
+
+  std::vector<std::string> refused = {"sse9"};
+  for (const char* name : mdl_pdt::KernelNames()) {
+    if (!mdl_pdt::KernelRunnable(name)) refused.emplace_back(name);
+  }
+  for (const std::string& name : refused) {
+    const RunResult result = with_kernel(name.c_str());
+    EXPECT_EQ(result.status, 0) << name;
+    EXPECT_THAT(result.out, HasSubstr("PDT decoding kernel: " + best + "\n")) << name;
+    EXPECT_THAT(result.err, HasSubstr(name)) << name;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+  }
 }
 
 TEST(Pdt2BmpArguments, ShortOptionsBundleAndTakeAttachedValues) {

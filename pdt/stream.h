@@ -1,0 +1,120 @@
+// The decoder's input and output: the payload a piece at a time, and the
+// window of decoded pixels with its room checks. Internal to pdt/.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <vector>
+
+#include "pdt/mdl_pdt.h"
+
+namespace mdl_pdt::detail {
+
+constexpr std::size_t kMaxDistance = 4096;
+constexpr std::size_t kMaxLength = 16;
+// Output a flag group may touch when written without checks: eight copies,
+// each writing a whole block of kMaxLength pixels whatever its length (the
+// surplus lands on pixels the following tokens overwrite).
+constexpr std::size_t kGroupWritePixels = 8 * kMaxLength;
+// The most input any kernel reads from a flag byte without checks (the
+// AVX-512 kernel reads a literal's pixel as the first of 16; the last literal
+// starts at byte 22). The file reader refills at this margin.
+constexpr std::size_t kMaxGroupReadBytes = std::size_t{1} + 7 * 3 + 16 * 4;
+// The most payload bytes a file load holds at once, and the pixels of the
+// stream-order window a load decodes into before they are moved to their
+// bottom-first rows (small enough to stay in the processor's cache). A test
+// build makes both tiny, so that small pictures cross many refills and slides.
+#ifndef QUILLON_PDT_READ_PIECE
+#define QUILLON_PDT_READ_PIECE (64 * 1024)
+#endif
+#ifndef QUILLON_PDT_WINDOW_PIXELS
+#define QUILLON_PDT_WINDOW_PIXELS (128 * 1024)
+#endif
+constexpr std::size_t kReadPiece = QUILLON_PDT_READ_PIECE;
+constexpr std::size_t kWindowPixels = QUILLON_PDT_WINDOW_PIXELS;
+static_assert(kReadPiece >= 2 * kMaxGroupReadBytes && kWindowPixels >= kGroupWritePixels);
+
+// The payload, a piece at a time: all of it when it is in memory, otherwise
+// up to kReadPiece bytes of a file, refilled as the decoder consumes them.
+class Source {
+ public:
+  explicit Source(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  Source(std::FILE* file, std::size_t payload_bytes)
+      : file_(file), buffer_(std::min(payload_bytes, kReadPiece)), remaining_(payload_bytes) {}
+
+  std::span<const std::uint8_t> bytes() const { return bytes_; }
+  // More bytes can still come from the file.
+  bool more() const { return remaining_ > 0; }
+
+  // Keeps the bytes from `at` on, moved to the front, and reads more behind
+  // them; `at` becomes 0. False on a read error.
+  bool Refill(std::size_t& at);
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+  std::FILE* file_ = nullptr;
+  std::vector<std::uint8_t> buffer_;
+  std::size_t remaining_ = 0;
+};
+
+// Where decoded pixels go. The decoder writes in stream order into a window;
+// `at` is the window index of the next pixel and `base` the stream index of
+// window pixel 0. Top row first, the window is the picture itself. Bottom row
+// first, or row by row to a sink, it is a small buffer of its own: finished
+// pixels move from it to their rows (finished rows to the sink), and the last
+// kMaxDistance pixels, with any unfinished row, slide to its front so that
+// copies still find them.
+class Output {
+ public:
+  // Stream order straight into `pixels` (total pixels).
+  Output(std::uint32_t* pixels, std::size_t total)
+      : window_(pixels), capacity_(total), total_(total) {}
+  // Rows of `width` pixels stored bottom row first into `pixels`.
+  Output(std::uint32_t* pixels, std::size_t width, std::size_t height);
+  // Rows of `width` pixels handed to `sink` top row first; the window also
+  // holds an unfinished row.
+  Output(RowSink& sink, std::size_t width, std::size_t height);
+
+  std::uint32_t* window() const { return window_; }
+  std::size_t at = 0;
+
+  // Window index up to which a whole flag group can be written unchecked;
+  // makes room first when the window is nearly full.
+  std::size_t FastEnd() {
+    if (windowed() && capacity_ - at < kGroupWritePixels && capacity_ < total_ - base_) {
+      Slide();
+    }
+    return std::min(capacity_, total_ - base_);
+  }
+  // Pixels still missing from the picture.
+  std::size_t left() const { return total_ - base_ - at; }
+
+  // Moves the pixels not yet moved to their rows; the picture is complete.
+  void Finish() {
+    if (windowed()) MoveOut();
+  }
+
+ private:
+  bool windowed() const { return rows_ != nullptr || sink_ != nullptr; }
+  void MoveOut();
+  void Slide();
+
+  PixelBuffer own_;
+  std::uint32_t* window_;
+  std::size_t capacity_;
+  std::size_t total_;
+  std::size_t base_ = 0;
+  std::size_t moved_ = 0;
+  std::uint32_t* rows_ = nullptr;
+  RowSink* sink_ = nullptr;
+  std::size_t width_ = 0;
+  std::size_t height_ = 0;
+};
+
+// The payload from `source` into `out`, through the kernel in use.
+PdtStatus Decode(Source& source, Output& out);
+
+}  // namespace mdl_pdt::detail
