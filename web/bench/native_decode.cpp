@@ -1,6 +1,7 @@
 // LoadPdtMemory's time on each file named, native, as the baseline of the
 // web app's decoding time: prints "name<TAB>best ms" per file, the fastest
 // of REPEAT runs (on a shared machine, noise only ever adds time).
+// QUILLON_PDT_KERNEL names the kernel; the one used is named on stderr.
 //   native_decode REPEAT FILE...
 #include <algorithm>
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <iterator>
 #include <vector>
 
+#include "pdt/kernel.h"
 #include "pdt/mdl_pdt.h"
 
 int main(int argc, char** argv) {
@@ -36,5 +38,6 @@ int main(int argc, char** argv) {
     }
     std::printf("%s\t%.4f\n", argv[i], *std::min_element(runs.begin(), runs.end()));
   }
+  std::fprintf(stderr, "%s\n", mdl_pdt::KernelInUse());
   return 0;
 }

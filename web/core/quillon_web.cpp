@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bmp/bmp.h"
+#include "pdt/kernel.h"
 #include "pdt/mdl_pdt.h"
 
 namespace {
@@ -74,6 +75,11 @@ EMSCRIPTEN_KEEPALIVE int qw_load(WebPicture* p, const std::uint8_t* file, std::s
 // The reason for a status in plain words, e.g. "not a PDT10 file".
 EMSCRIPTEN_KEEPALIVE const char* qw_describe(int status) {
   return mdl_pdt::Describe(static_cast<mdl_pdt::PdtStatus>(status));
+}
+
+// The decoding kernel in use, e.g. "simd128".
+EMSCRIPTEN_KEEPALIVE const char* qw_kernel() {
+  return mdl_pdt::KernelInUse();
 }
 
 EMSCRIPTEN_KEEPALIVE int qw_width(const WebPicture* p) {

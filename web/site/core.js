@@ -59,5 +59,5 @@ export async function loadCore(options = {}) {
     rgba() { return this.rgbaView().slice(); }
   }
 
-  return { Picture, describe };
+  return { Picture, describe, kernel: () => m.UTF8ToString(m._qw_kernel()) };
 }
