@@ -324,7 +324,7 @@ test('a broken file shows its reason and offers no save', async () => {
   assert.deepEqual(await page.$eval('#PicCanvas', (c) => [c.style.width, c.style.height]), ['320px', '240px']);
 });
 
-test('the manifest declares the PDT file handler', async () => {
+test('the manifest declares the PDT file handler, and the app can be installed', async () => {
   const manifest = await page.evaluate(async () => {
     const href = document.querySelector('link[rel=manifest]').href;
     return (await fetch(href)).json();
@@ -333,6 +333,12 @@ test('the manifest declares the PDT file handler', async () => {
   assert.ok(handler, 'a handler for image/x-pdt');
   assert.deepEqual(handler.accept['image/x-pdt'], ['.pdt']);
   assert.ok(await page.evaluate(() => 'launchQueue' in window), 'launchQueue present in Chromium');
+  // Chromium reads the manifest without complaint and would install the app.
+  await page.evaluate(() => navigator.serviceWorker.ready);
+  const cdp = await context.newCDPSession(page);
+  assert.deepEqual((await cdp.send('Page.getAppManifest')).errors, []);
+  assert.deepEqual((await cdp.send('Page.getInstallabilityErrors')).installabilityErrors, []);
+  await cdp.detach();
 });
 
 test('with the server stopped, a reload still opens and shows a picture', async () => {
