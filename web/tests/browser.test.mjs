@@ -299,6 +299,49 @@ test('a folder with subfolders: listed with its paths, and saved whole as a ZIP'
   assert.equal(sha256(decoded.pixels), pixelHash.get(bench[0].name));
 });
 
+test('the same folder converted into a chosen folder: an existing file is replaced only on Yes', async () => {
+  // The browser's private file system stands in for the folder the user picks.
+  await page.evaluate(async () => {
+    const root = await navigator.storage.getDirectory();
+    const out = await root.getDirectoryHandle('out', { create: true });
+    const old = await (await out.getFileHandle('z.bmp', { create: true })).createWritable();
+    await old.write('old');
+    await old.close();
+    window.showDirectoryPicker = async () => out;
+  });
+  const hashes = () => page.evaluate(async () => {
+    const out = await (await navigator.storage.getDirectory()).getDirectoryHandle('out');
+    const hash = async (dir, path) => {
+      const parts = path.split('/');
+      for (const part of parts.slice(0, -1)) dir = await dir.getDirectoryHandle(part);
+      const bytes = await (await (await dir.getFileHandle(parts.at(-1))).getFile()).arrayBuffer();
+      return [...new Uint8Array(await crypto.subtle.digest('SHA-256', bytes))].map((b) => b.toString(16).padStart(2, '0')).join('');
+    };
+    const result = {};
+    for (const path of ['z.bmp', 'a/y.bmp', 'a/b/x.bmp', 'a/b/c/w.bmp']) result[path] = await hash(out, path);
+    return result;
+  });
+  const run = async (answer) => {
+    const asked = [];
+    const onDialog = (d) => { asked.push(d.message()); return answer ? d.accept() : d.dismiss(); };
+    page.on('dialog', onDialog);
+    await page.click('#btnToFolder');
+    await page.waitForFunction(() => document.getElementById('btnCancel').hidden && !document.getElementById('btnZip').disabled);
+    page.off('dialog', onDialog);
+    return asked;
+  };
+  const expected = { 'a/y.bmp': bench[12].sha, 'a/b/x.bmp': bench[0].sha, 'a/b/c/w.bmp': bench[3].sha };
+
+  const askedNo = await run(false);
+  // The browser shows the desktop's CR LF as one line break.
+  assert.deepEqual(askedNo, ['z.bmp\n同じファイル名が存在します\n既存のファイルに上書きしますか？']);
+  assert.deepEqual(await hashes(), { 'z.bmp': sha256('old'), ...expected });
+
+  const askedYes = await run(true);
+  assert.equal(askedYes.length, 4);
+  assert.deepEqual(await hashes(), { 'z.bmp': bench[8].sha, ...expected });
+});
+
 test('a broken file shows its reason and offers no save', async () => {
   const good = readFileSync(join(benchDir, bench[0].file));
   const cases = [
