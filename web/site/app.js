@@ -471,6 +471,7 @@ if ('showDirectoryPicker' in window) {
       return;
     }
     const fmt = format();
+    let kept = 0;  // existing files the user chose to keep
     batchUi(true);
     try {
       const failed = await eachEntry(async (e) => {
@@ -478,7 +479,10 @@ if ('showDirectoryPicker' in window) {
         for (const part of e.folder) dir = await dir.getDirectoryHandle(part, { create: true });
         const name = e.name.slice(0, -3) + fmt;
         const exists = await dir.getFileHandle(name).then(() => true, () => false);
-        if (exists && !confirm(`${outName(e, fmt)}\n同じファイル名が存在します\r\n既存のファイルに上書きしますか？`)) return null;
+        if (exists && !confirm(`${outName(e, fmt)}\n同じファイル名が存在します\r\n既存のファイルに上書きしますか？`)) {
+          kept += 1;
+          return null;
+        }
         const reply = await ask('convert', { file: await e.getFile(), format: fmt });
         if (reply.reason) return reply.reason;
         // The browser writes to a file of its own and puts it in place on close.
@@ -487,7 +491,8 @@ if ('showDirectoryPicker' in window) {
         await out.close();
         return null;
       });
-      finish(failed, `${entries.length - failed.length} 個を保存しました。`);
+      const saved = entries.length - failed.length - kept;
+      finish(failed, kept ? `${saved} 個を保存しました（${kept} 個は既存のまま）。` : `${saved} 個を保存しました。`);
     } catch (e) {
       say(`保存できません（${e.message || e}）`, true);
     } finally {

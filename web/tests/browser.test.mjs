@@ -336,6 +336,7 @@ test('the same folder converted into a chosen folder: an existing file is replac
   // The browser shows the desktop's CR LF as one line break.
   assert.deepEqual(askedNo, ['z.bmp\n同じファイル名が存在します\n既存のファイルに上書きしますか？']);
   assert.deepEqual(await hashes(), { 'z.bmp': sha256('old'), ...expected });
+  assert.equal(await page.textContent('#reason'), '1 個を変換できません（a/broken.pdt: not a PDT10 file）');
 
   const askedYes = await run(true);
   assert.equal(askedYes.length, 4);
