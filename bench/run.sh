@@ -7,13 +7,13 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 build=build/dev
 cmake --preset dev >/dev/null
-cmake --build --preset dev -j"$(nproc)" --target quillon_bench_core quillon_bench_core_plain quillon_bench_pdt2bmp quillon_bench_thumbnail pdt2bmp viewer_bench lists_bench
+cmake --build --preset dev -j"$(nproc)" --target quillon_bench_core quillon_kernel_ratios quillon_bench_pdt2bmp quillon_bench_thumbnail pdt2bmp viewer_bench lists_bench
 export QT_QPA_PLATFORM=offscreen
 
-echo "== LoadPdt against the pixel-at-a-time decoder, the in-memory loader and memcpy"
+echo "== LoadPdt (the best kernel) against the reference decoder, the in-memory loader and memcpy"
 bash bench/core/ratios.sh "$build/bench/core/quillon_bench_core" 5
-echo "== the same with the portable decoder alone (processors without AVX-512), by class"
-bash bench/core/ratios.sh "$build/bench/core/quillon_bench_core_plain" 5 | grep -E '^(picture|class|shared)'
+echo "== every kernel this processor runs against the reference decoder, in one run"
+"$build/bench/core/quillon_kernel_ratios" ../shared/bench-pictures 9
 echo "== pdt2bmp -o DIR on the benchmark pictures against cp of the same BMP files"
 "$build/bench/tools/quillon_bench_pdt2bmp" 2>/dev/null | tail -n 1
 echo "== pdt2bmp --format png against ImageMagick's convert of the same BMP files"

@@ -32,8 +32,7 @@ bool ReferenceLoad(std::span<const std::uint8_t> bytes, mdl_pdt::PixelBuffer& pi
   // Sizes the reference decoder would allocate without a second thought.
   if (mdl_pdt::CheckHeader(header, payload.size()) != mdl_pdt::PdtStatus::Ok) return false;
   std::vector<std::uint32_t> top_first;
-  if (!pdtref::ReferenceDecode(payload, header.Width, header.Height, top_first))
-    return false;
+  if (!pdtref::ReferenceDecode(payload, header.Width, header.Height, top_first)) return false;
   pixels.assign(top_first.begin(), top_first.end());
   mdl_pdt::FlipRows(pixels, header.Width, header.Height);
   return true;

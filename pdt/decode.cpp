@@ -20,17 +20,17 @@ struct Kernel {
   bool (*runnable)();
 };
 
-bool Always() { return true; }
+bool Always() {
+  return true;
+}
 
 // In order of preference, the best last.
 const Kernel kKernels[] = {
     {"portable", PortableGroups, Always},
 #ifdef QUILLON_PDT_X86
-    {"avx2", Avx2Groups, Avx2Runnable},
-    {"avx512", Avx512Groups, Avx512Runnable},
+    {"avx2", Avx2Groups, Avx2Runnable},   {"avx512", Avx512Groups, Avx512Runnable},
 #else
-    {"avx2", nullptr, nullptr},
-    {"avx512", nullptr, nullptr},
+    {"avx2", nullptr, nullptr},           {"avx512", nullptr, nullptr},
 #endif
 #ifdef QUILLON_PDT_SIMD128
     {"simd128", Simd128Groups, Always},
@@ -46,7 +46,9 @@ const Kernel kKernels[] = {
 
 constexpr const char* kNames[] = {"portable", "avx2", "avx512", "simd128", "neon"};
 
-bool Runnable(const Kernel& k) { return k.groups != nullptr && k.runnable(); }
+bool Runnable(const Kernel& k) {
+  return k.groups != nullptr && k.runnable();
+}
 
 const Kernel* Find(std::string_view name) {
   for (const Kernel& k : kKernels) {
@@ -150,14 +152,18 @@ PdtStatus Decode(Source& source, Output& out) {
 
 }  // namespace detail
 
-std::span<const char* const> KernelNames() { return detail::kNames; }
+std::span<const char* const> KernelNames() {
+  return detail::kNames;
+}
 
 bool KernelRunnable(std::string_view name) {
   const detail::Kernel* k = detail::Find(name);
   return k != nullptr && detail::Runnable(*k);
 }
 
-const char* KernelInUse() { return detail::Current().name; }
+const char* KernelInUse() {
+  return detail::Current().name;
+}
 
 bool UseKernel(std::string_view name) {
   const detail::Kernel* k = detail::Find(name);

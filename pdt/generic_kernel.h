@@ -5,6 +5,9 @@
 //
 // Ops provides, for a window with room for a whole group:
 //   kReadBytes            the most bytes a group may read from its flag byte
+//   kAlwaysCheck          whether to check for copies from before pixel 0
+//                         even where none can be (past kMaxDistance pixels):
+//                         which is faster depends on the compiler's layout
 //   EightLiterals(p, to)  the 24 bytes of eight literals into to[0..7]
 //   Copy16(to, from)      to[0..15] = from[0..15], the two not overlapping
 //   Fill16(to, v)         to[0..15] = v
@@ -34,6 +37,9 @@ namespace mdl_pdt::detail {
 // it. Not compiled for any one target, so every kernel may share them.
 struct ScalarOps {
   static constexpr std::size_t kReadBytes = std::size_t{1} + 8 * 3 + 1;
+  // Measured: without the checks GCC lays out the loop worse for pictures of
+  // long runs.
+  static constexpr bool kAlwaysCheck = true;
 
   // On little-endian hosts three 8-byte loads, and the pixels stored two at
   // a time. (The stores stay separate: gathered in memory first, they would
@@ -96,13 +102,16 @@ struct GenericKernel {
 
   // The newest pixel, kept in a register so that runs of it need no load.
   using History = std::uint32_t;
-  QUILLON_PDT_TARGET static History LoadHistory(const std::uint32_t* win, std::size_t at) {
+  QUILLON_PDT_TARGET QUILLON_PDT_INLINE static History LoadHistory(const std::uint32_t* win,
+                                                                   std::size_t at) {
     return at > 0 ? win[at - 1] : 0;
   }
 
   template <bool kNearStart>
-  QUILLON_PDT_TARGET static std::size_t Group(const std::uint8_t* group, std::uint32_t* win,
-                                              std::size_t& at, std::uint32_t& last) {
+  QUILLON_PDT_TARGET QUILLON_PDT_INLINE static std::size_t Group(const std::uint8_t* group,
+                                                                 std::uint32_t* win,
+                                                                 std::size_t& at,
+                                                                 std::uint32_t& last) {
     const unsigned flags = group[0];
     if (flags == 0xFFu) {
       Ops::EightLiterals(group + 1, win + at);
@@ -125,7 +134,7 @@ struct GenericKernel {
         }
         const CopyToken copy = ReadCopy(p);
         p += 2;
-        if (kNearStart && copy.distance > at) return 0;
+        if ((kNearStart || Ops::kAlwaysCheck) && copy.distance > at) return 0;
         std::uint32_t* to = win + at;
         const std::uint32_t* from = to - copy.distance;
         if (copy.distance >= kMaxLength) {
@@ -162,10 +171,11 @@ struct GenericKernel {
           (static_cast<unsigned>(p[0]) | static_cast<unsigned>(p[1]) << 8) & copy_mask;
       std::size_t distance = (v >> 4) + (copy_mask & 1u);
       const std::size_t length = (v & 0x0Fu) + 1;
-      if constexpr (kNearStart) {
+      if constexpr (kNearStart || Ops::kAlwaysCheck) {
         // All ones while the copy reaches back no further than pixel 0.
-        const std::size_t reach = std::size_t{0} - static_cast<std::size_t>(
-                                                       distance <= static_cast<std::size_t>(to - win));
+        const std::size_t reach =
+            std::size_t{0} -
+            static_cast<std::size_t>(distance <= static_cast<std::size_t>(to - win));
         before_start |= ~reach;
         distance &= reach;
       }

@@ -23,6 +23,10 @@
 #define QUILLON_PDT_NEON 1
 #endif
 
+// For a kernel's flag-group function, which must be inlined into its loop:
+// a call per group would keep the loop's state in memory.
+#define QUILLON_PDT_INLINE inline __attribute__((always_inline))
+
 namespace mdl_pdt::detail {
 
 enum class Step { Continue, Done, CopyBeforeStart, Truncated };

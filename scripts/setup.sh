@@ -18,6 +18,9 @@ PACKAGES=(
   libpng-dev imagemagick
   # the Debian package and its checks
   dpkg-dev fakeroot lintian
+  # the core tests on other processors: AArch64 and x86 without AVX under
+  # qemu, WebAssembly under node
+  qemu-user g++-aarch64-linux-gnu emscripten nodejs
 )
 # The web app: its WebAssembly build, and the browser its tests drive.
 if [[ -n ${QUILLON_WEB:-} ]]; then

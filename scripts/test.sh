@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the unit, window and desktop tests
-# (developer build, warnings as errors), the same unit tests under
+# (developer build, warnings as errors), the core tests on an x86 processor
+# without AVX, built for AArch64 and built for WebAssembly (each under an
+# emulator), the same unit tests under
 # AddressSanitizer + UndefinedBehaviorSanitizer, and a bounded fuzzing run of
 # the PDT loader.
 set -euo pipefail
@@ -14,6 +16,22 @@ echo "== developer build and tests"
 cmake --preset dev >/dev/null
 cmake --build --preset dev -j"$JOBS"
 ctest --preset dev -j"$JOBS"
+
+echo "== the core tests on a processor without AVX (qemu-x86_64 -cpu Nehalem)"
+for t in pdt_header pdt_stream pdt_load pdt_differential pdt_small_window bmp_writer round_trip; do
+  qemu-x86_64 -cpu Nehalem "build/dev/tests/core/${t}_test" --gtest_brief=1
+done
+
+echo "== the core tests built for AArch64 (NEON), under qemu-aarch64"
+cmake --preset aarch64 >/dev/null
+cmake --build --preset aarch64 -j"$JOBS" --target quillon_core_tests
+ctest --preset aarch64 -j"$JOBS"
+
+echo "== the core tests built for WebAssembly (SIMD128), under node"
+cmake --preset web >/dev/null
+cmake --build --preset web -j"$JOBS" --target quillon_core_tests
+# The web app's browser tests come last, once its site is built.
+ctest --preset web -j"$JOBS" -LE browser
 
 echo "== sanitizer build (ASan + UBSan) and tests"
 cmake --preset asan >/dev/null

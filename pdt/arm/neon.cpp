@@ -16,6 +16,7 @@ namespace {
 
 struct NeonOps {
   static constexpr std::size_t kReadBytes = std::size_t{1} + 24;
+  static constexpr bool kAlwaysCheck = true;
 
   static void EightLiterals(const std::uint8_t* p, std::uint32_t* to) {
     const uint8x8x3_t bgr = vld3_u8(p);

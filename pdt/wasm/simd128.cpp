@@ -16,6 +16,7 @@ namespace {
 struct Simd128Ops {
   // Bytes 0..15 and 12..27 of the literals.
   static constexpr std::size_t kReadBytes = std::size_t{1} + 28;
+  static constexpr bool kAlwaysCheck = true;
 
   static void EightLiterals(const std::uint8_t* p, std::uint32_t* to) {
     const v128_t spread = wasm_i8x16_make(0, 1, 2, 16, 3, 4, 5, 16, 6, 7, 8, 16, 9, 10, 11, 16);

@@ -82,7 +82,7 @@ struct alignas(64) GroupPlan {
 // before pixel 0, returns false having written nothing.
 template <bool kChecked>
 QUILLON_PDT_TARGET inline bool WideGroup(const std::uint8_t* group, const GroupLayout& layout,
-                                              std::uint32_t* win, std::size_t& at, __m512i& hist) {
+                                         std::uint32_t* win, std::size_t& at, __m512i& hist) {
   const __m256i one = _mm256_set1_epi32(1);
   // Lane t: the four bytes from token t's start.
   const __m256i bytes =
@@ -169,8 +169,8 @@ QUILLON_PDT_TARGET inline bool WideGroup(const std::uint8_t* group, const GroupL
 // A flag group of eight literals, as one token of eight pixels; returns the
 // new `at`.
 QUILLON_PDT_TARGET inline std::size_t EightLiteralsWide(const std::uint8_t* group,
-                                                             std::uint32_t* win, std::size_t at,
-                                                             __m512i& hist) {
+                                                        std::uint32_t* win, std::size_t at,
+                                                        __m512i& hist) {
   const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(group + 1));
   const __m512i own = _mm512_zextsi256_si512(
       _mm256_or_si256(_mm256_permutexvar_epi8(
@@ -194,8 +194,9 @@ struct Avx512Kernel {
     return LoadWideHistory(win, at);
   }
   template <bool kNearStart>
-  QUILLON_PDT_TARGET static std::size_t Group(const std::uint8_t* group, std::uint32_t* win,
-                                              std::size_t& at, __m512i& hist) {
+  QUILLON_PDT_TARGET QUILLON_PDT_INLINE static std::size_t Group(const std::uint8_t* group,
+                                                                 std::uint32_t* win,
+                                                                 std::size_t& at, __m512i& hist) {
     if (group[0] == 0xFFu) {
       at = EightLiteralsWide(group, win, at, hist);
       return 25;
