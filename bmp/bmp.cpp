@@ -86,12 +86,16 @@ void FillInfoHeader(BITMAPINFO& info, std::int32_t width, std::int32_t height) {
   ih.biSizeImage = image > 0 && image <= INT32_MAX ? static_cast<std::uint32_t>(image) : 0;
 }
 
-WriteStatus WriteBmp(const std::filesystem::path& path, BITMAPFILEHEADER& file_header,
-                     const BITMAPINFO& info, std::span<const std::uint32_t> pixels,
-                     files::Replace replace) {
+void FillFileHeader(BITMAPFILEHEADER& file_header, const BITMAPINFO& info) {
   file_header.bfType = 0x4D42;
   file_header.bfOffBits = kBmpHeadersSize;
   file_header.bfSize = info.bmiHeader.biSizeImage + file_header.bfOffBits;
+}
+
+WriteStatus WriteBmp(const std::filesystem::path& path, BITMAPFILEHEADER& file_header,
+                     const BITMAPINFO& info, std::span<const std::uint32_t> pixels,
+                     files::Replace replace) {
+  FillFileHeader(file_header, info);
 
   // Never write more or fewer pixel bytes than the headers announce.
   if (static_cast<std::uint64_t>(pixels.size()) * 4 != info.bmiHeader.biSizeImage) {

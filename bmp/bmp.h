@@ -61,11 +61,15 @@ using WriteStatus = files::Status;
 // plane, biSizeImage = Width × Height × 4); the other fields keep their values.
 void FillInfoHeader(BITMAPINFO& info, std::int32_t width, std::int32_t height);
 
-// Fills `file_header` and writes the BMP file: headers, then `pixels` in index
-// order (each 0xFF000000 | R << 16 | G << 8 | B, written as B, G, R, 0xFF),
-// through files::WriteFile: complete before it takes the name `path`, and
-// replacing a file there only with Replace::Allowed. BadContent when the
-// pixels do not match the headers.
+// Fills `file_header` for the picture `info` describes: the "BM" type, the
+// pixels right after the 58 header bytes, the file's whole size.
+void FillFileHeader(BITMAPFILEHEADER& file_header, const BITMAPINFO& info);
+
+// Fills `file_header` (FillFileHeader) and writes the BMP file: headers, then
+// `pixels` in index order (each 0xFF000000 | R << 16 | G << 8 | B, written as
+// B, G, R, 0xFF), through files::WriteFile: complete before it takes the name
+// `path`, and replacing a file there only with Replace::Allowed. BadContent
+// when the pixels do not match the headers.
 WriteStatus WriteBmp(const std::filesystem::path& path, BITMAPFILEHEADER& file_header,
                      const BITMAPINFO& info, std::span<const std::uint32_t> pixels,
                      files::Replace replace = files::Replace::Allowed);

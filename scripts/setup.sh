@@ -28,6 +28,11 @@ PACKAGES=(
   # qemu, WebAssembly under node
   qemu-user g++-aarch64-linux-gnu emscripten nodejs
 )
+# The web app: its WebAssembly build, and the browser its tests drive.
+if [[ -n ${QUILLON_WEB:-} ]]; then
+  PACKAGES+=(emscripten chromium)
+  command -v npm >/dev/null || PACKAGES+=(npm)
+fi
 
 missing=()
 for pkg in "${PACKAGES[@]}"; do

@@ -30,7 +30,8 @@ ctest --preset aarch64 -j"$JOBS"
 echo "== the core tests built for WebAssembly (SIMD128), under node"
 cmake --preset web >/dev/null
 cmake --build --preset web -j"$JOBS" --target quillon_core_tests
-ctest --preset web -j"$JOBS"
+# The web app's browser tests come last, once its site is built.
+ctest --preset web -j"$JOBS" -LE browser
 
 echo "== pdt2bmp.exe for Windows (MinGW-w64) and its tests under wine"
 # One wine session for every test: started once and kept while they run.
@@ -50,3 +51,7 @@ ctest --preset asan -j"$JOBS"
 
 echo "== fuzzing the PDT loader (${FUZZ_SECONDS}s) and the image plugin"
 bash fuzz/run.sh build/asan "$FUZZ_SECONDS"
+
+echo "== the web app: built for WebAssembly, tested in headless Chromium"
+bash scripts/web.sh --build-only
+ctest --preset web -L browser

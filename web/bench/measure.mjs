@@ -1,0 +1,114 @@
+// The web app's speed and weight, in headless Chromium, as ratios against
+// baselines measured in the same run:
+//  - decoding the 16 bench pictures in the Worker against native
+//    LoadPdtMemory (the same portable decoder, built by the caller);
+//  - from a drop to the painted 1920 × 1080 picture against its decoding;
+//  - the bytes a first visit transfers (compressed, as served).
+//   node web/bench/measure.mjs SITE NATIVE_DECODE BENCH_PICTURES
+import { spawnSync } from 'node:child_process';
+import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { chromium } from 'playwright-core';
+import { serve } from '../serve.mjs';
+
+const [site, nativeDecode, benchDir] = process.argv.slice(2);
+// The machine is shared: each figure is the best of many runs (noise only
+// ever adds time), native and Worker runs taken in alternating rounds.
+const REPEAT = 15;
+const ROUNDS = 3;
+const best = (xs) => Math.min(...xs);
+const files = readFileSync(join(benchDir, 'BENCH.tsv'), 'utf8').trim().split('\n').slice(1)
+  .map((line) => join(benchDir, `${line.split('\t')[0]}.pdt`));
+
+// Native times per file with the kernel `kernel` (null when it cannot run here).
+function native(kernel) {
+  const run = spawnSync(nativeDecode, [String(REPEAT), ...files], {
+    encoding: 'utf8', env: { ...process.env, QUILLON_PDT_KERNEL: kernel },
+  });
+  if (run.status !== 0 || run.stderr.trim() !== kernel) return null;
+  return run.stdout.trim().split('\n').map((l) => Number(l.split('\t')[1]));
+}
+// The native portable kernel, and the native kernel built from the same
+// generic source as the WebAssembly SIMD128 one (AVX2 on x86-64, NEON on ARM).
+const NATIVE = ['portable', 'avx2', 'neon'];
+
+let sent = 0;
+const server = await serve(site, 0, '127.0.0.1', (path, bytes) => { sent += bytes; });
+const origin = `http://127.0.0.1:${server.address().port}`;
+const profile = mkdtempSync(join(tmpdir(), 'quillon-bench-'));
+const context = await chromium.launchPersistentContext(profile, {
+  executablePath: '/usr/bin/chromium',
+  headless: true,
+  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+    '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+});
+try {
+  const page = context.pages()[0] || await context.newPage();
+  await page.goto(`${origin}/`);
+  await page.evaluate(() => navigator.serviceWorker.ready);
+  await page.waitForTimeout(500);  // the service worker's own fetches finish
+  const firstLoad = sent;
+
+  await page.setInputFiles('#pickFiles', files);
+  await page.waitForSelector('#Pic[data-painted]');
+  const nativeMs = Object.fromEntries(NATIVE.map((k) => [k, files.map(() => Infinity)]));
+  const webMs = files.map(() => Infinity);
+  let webKernel = '';
+  for (let round = 0; round < ROUNDS; round++) {
+    for (const k of NATIVE) {
+      const times = nativeMs[k] && native(k);
+      if (!times) nativeMs[k] = null;
+      else times.forEach((ms, i) => { nativeMs[k][i] = Math.min(nativeMs[k][i], ms); });
+    }
+    const web = await page.evaluate(async (repeat) => {
+      const list = await Promise.all(window.quillon.entries().map((e) => e.getFile()));
+      const order = window.quillon.entries().map((e) => e.name);
+      const reply = await window.quillon.ask('timeDecode', { files: list, repeat });
+      return { order, kernel: reply.kernel, times: reply.times.map((runs) => Math.min(...runs)) };
+    }, REPEAT);
+    webKernel = web.kernel;
+    files.forEach((f, i) => {
+      webMs[i] = Math.min(webMs[i], web.times[web.order.indexOf(f.split('/').pop())]);
+    });
+  }
+  const sum = (xs) => xs.reduce((a, b) => a + b, 0);
+
+  // Drop → painted, for a 1920 × 1080 picture (painted, the slowest kind).
+  const big = files.find((f) => /painted_1920x1080/.test(f));
+  const bytes = readFileSync(big).toString('base64');
+  const drops = [];
+  for (let r = 0; r < REPEAT * ROUNDS; r++) {
+    drops.push(await page.evaluate(async ({ data, name }) => {
+      const file = new File([Uint8Array.from(atob(data), (c) => c.charCodeAt(0))], name);
+      const pic = document.getElementById('Pic');
+      delete pic.dataset.painted;
+      const dt = new DataTransfer();
+      dt.items.add(file);
+      const start = performance.now();
+      pic.dispatchEvent(new DragEvent('drop', { dataTransfer: dt, bubbles: true, cancelable: true }));
+      while (pic.dataset.painted !== '0') await new Promise((r) => setTimeout(r, 1));
+      const p = window.quillon.lastPaint();
+      return { total: p.paintedAt - start, replied: p.repliedAt - start, decode: p.decodeMs, read: p.readMs, rgba: p.rgbaMs, bitmap: p.bitmapMs };
+    }, { data: bytes, name: big.split('/').pop() }));
+  }
+  const dropMs = best(drops.map((d) => d.total));
+  const repliedMs = best(drops.map((d) => d.replied));
+  const dropDecodeMs = best(drops.map((d) => d.decode));
+
+  for (const k of NATIVE.filter((n) => nativeMs[n])) {
+    const base = nativeMs[k];
+    console.log(`decoding the 16 pictures: Worker (${webKernel}) ${sum(webMs).toFixed(1)} ms, native LoadPdtMemory (${k}) ${sum(base).toFixed(1)} ms: ${(sum(webMs) / sum(base)).toFixed(2)}x its time`);
+    const worst = files.map((f, i) => [webMs[i] / base[i], f.split('/').pop()]).sort((a, b) => b[0] - a[0])[0];
+    console.log(`  slowest single picture: ${worst[0].toFixed(2)}x (${worst[1]})`);
+  }
+  console.log(`drop -> painted ${big.split('/').pop()}: ${dropMs.toFixed(1)} ms, its decoding ${dropDecodeMs.toFixed(1)} ms: ${(dropMs / dropDecodeMs).toFixed(2)}x its time`);
+  const part = (k) => best(drops.map((d) => d[k])).toFixed(1);
+  console.log(`  drop -> the Worker's reply: ${repliedMs.toFixed(1)} ms (best runs of each step: reading ${part('read')}, decoding ${part('decode')}, RGBA ${part('rgba')}, ImageBitmap ${part('bitmap')} ms; the rest is messages)`);
+  console.log(`first load: ${(firstLoad / 1024).toFixed(1)} KB compressed (the page, its files and the service worker's copies), budget 300 KB: ${(firstLoad / (300 * 1024)).toFixed(2)}x`);
+} finally {
+  await context.close();
+  server.closeAllConnections();
+  server.close();
+  rmSync(profile, { recursive: true, force: true });
+}

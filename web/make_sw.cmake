@@ -1,0 +1,16 @@
+# Writes sw.js from its template: the list of the site's files and a version
+# made from their content, so that any change gives a new cache.
+file(GLOB files RELATIVE ${SITE} ${SITE}/*)
+list(REMOVE_ITEM files sw.js)
+list(SORT files)
+set(all "")
+set(listed "'./'")
+foreach(name IN LISTS files)
+  file(SHA256 ${SITE}/${name} hash)
+  string(APPEND all "${name} ${hash}\n")
+  string(APPEND listed ", '${name}'")
+endforeach()
+string(SHA256 version "${all}")
+string(SUBSTRING ${version} 0 16 QUILLON_SITE_VERSION)
+set(QUILLON_SITE_FILES ${listed})
+configure_file(${TEMPLATE} ${SITE}/sw.js @ONLY)
