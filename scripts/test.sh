@@ -2,9 +2,9 @@
 # Builds everything and runs every test: the unit, window and desktop tests
 # (developer build, warnings as errors), the core tests on an x86 processor
 # without AVX, built for AArch64 and built for WebAssembly (each under an
-# emulator), the same unit tests under
-# AddressSanitizer + UndefinedBehaviorSanitizer, and a bounded fuzzing run of
-# the PDT loader.
+# emulator), the web app in headless Chromium, pdt2bmp.exe under wine, the
+# same unit tests under AddressSanitizer + UndefinedBehaviorSanitizer, and a
+# bounded fuzzing run of the PDT loader and the image readers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -27,11 +27,13 @@ cmake --preset aarch64 >/dev/null
 cmake --build --preset aarch64 -j"$JOBS" --target quillon_core_tests
 ctest --preset aarch64 -j"$JOBS"
 
-echo "== the core tests built for WebAssembly (SIMD128), under node"
-cmake --preset web >/dev/null
+echo "== the core tests and the web app built for WebAssembly (SIMD128)"
+# web.sh installs the pinned npm packages the web preset needs, then builds
+# the site; the core tests run under node, the page in headless Chromium.
+bash scripts/web.sh --build-only
 cmake --build --preset web -j"$JOBS" --target quillon_core_tests
-# The web app's browser tests come last, once its site is built.
 ctest --preset web -j"$JOBS" -LE browser
+ctest --preset web -L browser
 
 echo "== pdt2bmp.exe for Windows (MinGW-w64) and its tests under wine"
 # One wine session for every test: started once and kept while they run.
@@ -51,7 +53,3 @@ ctest --preset asan -j"$JOBS"
 
 echo "== fuzzing the PDT loader (${FUZZ_SECONDS}s) and the image plugin"
 bash fuzz/run.sh build/asan "$FUZZ_SECONDS"
-
-echo "== the web app: built for WebAssembly, tested in headless Chromium"
-bash scripts/web.sh --build-only
-ctest --preset web -L browser
