@@ -15,41 +15,8 @@ make_pictures=$2
 xwd_check=$3
 out_dir=$4
 
-skip() {
-  echo "SKIPPED: $*"
-  exit 77
-}
-
-for tool in Xvfb xdotool xwd xwininfo; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/setup.sh installs it)"
-done
-
-work=$(mktemp -d)
-xvfb_pid=""
-app_pid=""
-
-cleanup() {
-  if [[ -n $app_pid ]] && kill -0 "$app_pid" 2>/dev/null; then
-    kill "$app_pid" 2>/dev/null
-    wait "$app_pid" 2>/dev/null
-  fi
-  if [[ -n $xvfb_pid ]] && kill -0 "$xvfb_pid" 2>/dev/null; then
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAILED: $*" >&2
-  if [[ -f $work/screen.xwd ]]; then
-    cp "$work/screen.xwd" "$out_dir/smoke_screen.xwd"
-    echo "last screenshot: $out_dir/smoke_screen.xwd" >&2
-  fi
-  [[ -f $work/quillon.log ]] && sed 's/^/quillon: /' "$work/quillon.log" >&2
-  exit 1
-}
+shot_name=smoke_screen.xwd
+source "$(dirname "$0")/xvfb_session.sh"
 
 "$make_pictures" "$work/pictures" || fail "cannot write the test pictures"
 
@@ -62,18 +29,8 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$quillon" --help >"$work/o
 grep -q '^usage: quillon \[PATH\]$' "$work/out" || fail "no usage line in: $(cat "$work/out")"
 echo "ok: --help and --version answer without a display"
 
-# Xvfb picks a free display itself and names it on descriptor 3 once it is ready.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [[ -s $work/display ]] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || break
-  sleep 0.1
-done
-[[ -s $work/display ]] || skip "Xvfb could not start: $(tail -n 3 "$work/xvfb.log" | tr '\n' ' ')"
-export DISPLAY=":$(head -n 1 "$work/display")"
-export QT_QPA_PLATFORM=xcb
-unset WAYLAND_DISPLAY
+start_xvfb -screen 0 1024x768x24
+export DISPLAY=$display
 
 (cd "$work/pictures" && exec "$quillon") >"$work/quillon.log" 2>&1 &
 app_pid=$!
@@ -84,13 +41,6 @@ find_window() {
 }
 find_window
 
-# Client area: without a window manager the window is its client area.
-geometry() {
-  xwininfo -id "$wid" | awk '
-    /Absolute upper-left X:/ {x = $NF} /Absolute upper-left Y:/ {y = $NF}
-    /^ *Width:/ {w = $NF} /^ *Height:/ {h = $NF}
-    END {print x, y, w, h}'
-}
 design_size() {
   for _ in $(seq 30); do
     read -r win_x win_y win_w win_h < <(geometry)

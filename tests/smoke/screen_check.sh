@@ -17,47 +17,8 @@ pdt2bmp=$3
 xwd_check=$4
 out_dir=$5
 
-skip() {
-  echo "SKIPPED: $*"
-  exit 77
-}
-
-for tool in Xvfb xdotool xwd xwininfo; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/setup.sh installs it)"
-done
-
-work=$(mktemp -d)
-xvfb_pid=""
-app_pid=""
-
-stop_app() {
-  if [[ -n $app_pid ]] && kill -0 "$app_pid" 2>/dev/null; then
-    kill "$app_pid" 2>/dev/null
-    wait "$app_pid" 2>/dev/null
-  fi
-  app_pid=""
-}
-
-cleanup() {
-  stop_app
-  if [[ -n $xvfb_pid ]] && kill -0 "$xvfb_pid" 2>/dev/null; then
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAILED: $*" >&2
-  if [[ -f $work/screen.xwd ]]; then
-    cp "$work/screen.xwd" "$out_dir/screen_check.xwd"
-    echo "last screenshot: $out_dir/screen_check.xwd" >&2
-  fi
-  kill -0 "$xvfb_pid" 2>/dev/null || echo "Xvfb ended: $(cat "$work/xvfb.log")" >&2
-  [[ -f $work/quillon.log ]] && sed 's/^/quillon: /' "$work/quillon.log" >&2
-  exit 1
-}
+shot_name=screen_check.xwd
+source "$(dirname "$0")/xvfb_session.sh"
 
 "$make_pictures" "$work/pictures" || fail "cannot write the test pictures"
 for name in wide tall even; do
@@ -65,27 +26,7 @@ for name in wide tall even; do
 done
 
 # -noreset: Xvfb with two screens crashes when it resets after its last client.
-Xvfb -displayfd 3 -screen 0 1600x1200x24 -screen 1 1024x768x24 -nolisten tcp -noreset \
-  3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [[ -s $work/display ]] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || break
-  sleep 0.1
-done
-[[ -s $work/display ]] || skip "Xvfb could not start: $(tail -n 3 "$work/xvfb.log" | tr '\n' ' ')"
-display=":$(head -n 1 "$work/display")"
-export QT_QPA_PLATFORM=xcb
-unset WAYLAND_DISPLAY
-
-# Client area on the screen: without a window manager the window is its
-# client area.
-geometry() {
-  xwininfo -id "$wid" | awk '
-    /Absolute upper-left X:/ {x = $NF} /Absolute upper-left Y:/ {y = $NF}
-    /^ *Width:/ {w = $NF} /^ *Height:/ {h = $NF}
-    END {print x, y, w, h}'
-}
+start_xvfb -screen 0 1600x1200x24 -screen 1 1024x768x24 -noreset
 
 # start SCREEN SCALE PICTURE: the viewer on that screen at that scale,
 # started on the picture, in its design size (327 × 462 layout pixels).
