@@ -1,8 +1,44 @@
 #include "pdt/stream.h"
 
+#include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace mdl_pdt::detail {
+namespace {
+
+// Pictures at least this large reach their rows past the cache: each finished
+// pixel is written there once and not read again while decoding, so writing
+// it through the cache would first read its line from memory and push the
+// window out. Smaller pictures stay in the cache for whoever reads them next.
+constexpr std::size_t kStreamingBytes = std::size_t{2} << 20;
+
+// to[0..n) = from[0..n), with non-temporal stores where the processor has
+// them; FinishStreaming() orders them before whatever follows.
+void StreamPixels(std::uint32_t* to, const std::uint32_t* from, std::size_t n) {
+#if defined(__SSE2__)
+  std::size_t k = 0;
+  for (; k < n && (reinterpret_cast<std::uintptr_t>(to + k) & 15u) != 0; ++k) to[k] = from[k];
+  for (; n - k >= 4; k += 4) {
+    _mm_stream_si128(reinterpret_cast<__m128i*>(to + k),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + k)));
+  }
+  for (; k < n; ++k) to[k] = from[k];
+#else
+  std::memcpy(to, from, n * sizeof(std::uint32_t));
+#endif
+}
+
+void FinishStreaming() {
+#if defined(__SSE2__)
+  _mm_sfence();
+#endif
+}
+
+}  // namespace
 
 bool Source::Refill(std::size_t& at) {
   const std::size_t kept = bytes_.size() - at;
@@ -48,16 +84,22 @@ void Output::MoveOut() {
     }
     return;
   }
+  const bool streaming = total_ * sizeof(std::uint32_t) >= kStreamingBytes;
   std::size_t from = moved_;
   const std::size_t end = base_ + at;
   while (from < end) {
     const std::size_t row = from / width_;
     const std::size_t col = from % width_;
     const std::size_t n = std::min(width_ - col, end - from);
-    std::memcpy(rows_ + (height_ - 1 - row) * width_ + col, window_ + (from - base_),
-                n * sizeof(std::uint32_t));
+    std::uint32_t* to = rows_ + (height_ - 1 - row) * width_ + col;
+    if (streaming) {
+      StreamPixels(to, window_ + (from - base_), n);
+    } else {
+      std::memcpy(to, window_ + (from - base_), n * sizeof(std::uint32_t));
+    }
     from += n;
   }
+  if (streaming) FinishStreaming();
   moved_ = end;
 }
 
