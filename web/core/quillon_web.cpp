@@ -15,23 +15,97 @@
 #include <span>
 #include <vector>
 
+#if defined(__wasm_simd128__)
+#include <wasm_simd128.h>
+#endif
+
 #include "bmp/bmp.h"
 #include "pdt/kernel.h"
 #include "pdt/mdl_pdt.h"
 
 namespace {
 
+// A picture in either of two layouts, made from the other on request:
+// `pixels` as the BMP file holds them (bottom row first, bytes B, G, R, 0xFF)
+// and `rgba` as a canvas wants them (top row first, bytes R, G, B, 0xFF: the
+// module's memory is little-endian, so these are words 0xFFBBGGRR).
+// A picture to be shown is decoded straight into `rgba`, one to be saved
+// into `pixels`, so that neither pays for a layout it does not use.
 struct WebPicture {
   mdl_pdt::PdtHeader header;
-  mdl_pdt::PixelBuffer pixels;  // bottom row first, bytes B, G, R, 0xFF
+  mdl_pdt::PixelBuffer pixels;
+  mdl_pdt::PixelBuffer rgba;
+  bool has_pixels = false;
+  bool has_rgba = false;
   mdl_pdt::PdtStatus status = mdl_pdt::PdtStatus::NotPdt10;
   std::array<std::uint8_t, bmp::kBmpHeadersSize> bmp_headers{};
-  std::vector<std::uint8_t, mdl_pdt::DefaultInitAllocator<std::uint8_t>>
-      rgba;  // top row first, R, G, B, 0xFF
 };
 
 bool Held(const WebPicture* p) {
   return p != nullptr && p->status == mdl_pdt::PdtStatus::Ok;
+}
+
+// One row from either layout into the other: R and B swap places in every
+// pixel, and alpha is 0xFF. Four pixels at a time in one byte shuffle.
+void SwapRow(const std::uint32_t* from, std::uint32_t* to, std::size_t width) {
+  std::size_t x = 0;
+#if defined(__wasm_simd128__)
+  const v128_t alpha = wasm_i32x4_splat(static_cast<std::int32_t>(0xFF000000u));
+  for (; x + 4 <= width; x += 4) {
+    const v128_t v = wasm_v128_load(from + x);
+    wasm_v128_store(to + x, wasm_v128_or(wasm_i8x16_shuffle(v, v, 2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8,
+                                                            11, 14, 13, 12, 15),
+                                         alpha));
+  }
+#endif
+  for (; x < width; ++x) {
+    const std::uint32_t v = from[x];
+    to[x] = 0xFF000000u | (v & 0x0000FF00u) | ((v >> 16) & 0xFFu) | ((v & 0xFFu) << 16);
+  }
+}
+
+// The whole picture from either layout into the other: rows in reverse
+// order, each swapped (the change is its own inverse).
+void SwapPicture(const std::uint32_t* from, std::uint32_t* to, std::size_t width,
+                 std::size_t height) {
+  for (std::size_t y = 0; y < height; ++y) {
+    SwapRow(from + (height - 1 - y) * width, to + y * width, width);
+  }
+}
+
+// Receives the decoded rows, top row first, straight into `rgba`.
+class RgbaRows final : public mdl_pdt::RowSink {
+ public:
+  explicit RgbaRows(mdl_pdt::PixelBuffer& rgba) : rgba_(rgba) {}
+  void Begin(const mdl_pdt::PdtHeader& header) override {
+    width_ = static_cast<std::size_t>(header.Width);
+    // Built without exception catching: memory that cannot be had stops the
+    // module, and the Worker starts a fresh one.
+    rgba_.clear();  // its memory is kept, but nothing is copied when it grows
+    rgba_.resize(width_ * static_cast<std::size_t>(header.Height));
+  }
+  void Row(std::size_t index, std::span<const std::uint32_t> row) override {
+    SwapRow(row.data(), rgba_.data() + index * width_, row.size());
+  }
+
+ private:
+  mdl_pdt::PixelBuffer& rgba_;
+  std::size_t width_ = 0;
+};
+
+void Finish(WebPicture* p) {
+  if (p->status == mdl_pdt::PdtStatus::Ok) {
+    bmp::BITMAPINFO info{};
+    bmp::BITMAPFILEHEADER file_header{};
+    bmp::FillInfoHeader(info, p->header.Width, p->header.Height);
+    bmp::FillFileHeader(file_header, info);
+    p->bmp_headers = bmp::SerializeBmpHeaders(file_header, info);
+  } else {
+    p->header = {};
+    p->pixels.clear();
+    p->rgba.clear();
+    p->has_pixels = p->has_rgba = false;
+  }
 }
 
 }  // namespace
@@ -54,21 +128,23 @@ EMSCRIPTEN_KEEPALIVE void qw_destroy(WebPicture* p) {
 }
 
 // Loads a whole PDT file held in memory; returns its status (0 when a picture
-// is held). The BMP headers are made at once; the RGBA copy only on request.
-EMSCRIPTEN_KEEPALIVE int qw_load(WebPicture* p, const std::uint8_t* file, std::size_t size) {
+// is held). `for_canvas` decodes it into the canvas's layout, else into the
+// BMP file's; the BMP headers are made at once.
+EMSCRIPTEN_KEEPALIVE int qw_load(WebPicture* p, const std::uint8_t* file, std::size_t size,
+                                 int for_canvas) {
   if (p == nullptr) return -1;
-  p->rgba.clear();
-  p->status = mdl_pdt::LoadPdtMemory(std::span(file, size), p->header, p->pixels);
-  if (p->status == mdl_pdt::PdtStatus::Ok) {
-    bmp::BITMAPINFO info{};
-    bmp::BITMAPFILEHEADER file_header{};
-    bmp::FillInfoHeader(info, p->header.Width, p->header.Height);
-    bmp::FillFileHeader(file_header, info);
-    p->bmp_headers = bmp::SerializeBmpHeaders(file_header, info);
+  const std::span bytes(file, size);
+  if (for_canvas != 0) {
+    RgbaRows sink(p->rgba);
+    p->status = mdl_pdt::DecodeRowsMemory(bytes, p->header, sink);
+    p->has_rgba = true;
+    p->has_pixels = false;
   } else {
-    p->header = {};
-    p->pixels.clear();
+    p->status = mdl_pdt::LoadPdtMemory(bytes, p->header, p->pixels);
+    p->has_pixels = true;
+    p->has_rgba = false;
   }
+  Finish(p);
   return static_cast<int>(p->status);
 }
 
@@ -95,33 +171,32 @@ EMSCRIPTEN_KEEPALIVE int qw_height(const WebPicture* p) {
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* qw_bmp_headers(const WebPicture* p) {
   return Held(p) ? p->bmp_headers.data() : nullptr;
 }
-EMSCRIPTEN_KEEPALIVE const std::uint32_t* qw_bmp_pixels(const WebPicture* p) {
-  return Held(p) ? p->pixels.data() : nullptr;
+EMSCRIPTEN_KEEPALIVE const std::uint32_t* qw_bmp_pixels(WebPicture* p) {
+  if (!Held(p)) return nullptr;
+  if (!p->has_pixels) {
+    const auto width = static_cast<std::size_t>(p->header.Width);
+    const auto height = static_cast<std::size_t>(p->header.Height);
+    p->pixels.clear();
+    p->pixels.resize(width * height);
+    SwapPicture(p->rgba.data(), p->pixels.data(), width, height);
+    p->has_pixels = true;
+  }
+  return p->pixels.data();
 }
 
 // The picture as a canvas wants it: top row first, bytes R, G, B, 0xFF.
 // Null when nothing is held.
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* qw_rgba(WebPicture* p) {
   if (!Held(p)) return nullptr;
-  const auto width = static_cast<std::size_t>(p->header.Width);
-  const auto height = static_cast<std::size_t>(p->header.Height);
-  if (p->rgba.size() != width * height * 4) {
-    // Built without exception catching: memory that cannot be had stops the
-    // module, and the Worker starts a fresh one.
-    p->rgba.resize(width * height * 4);
-    // Whole words, so that the compiler turns the loop into vector code: the
-    // module's memory is little-endian, so R and B swap places in each word.
-    std::uint32_t* out = reinterpret_cast<std::uint32_t*>(p->rgba.data());
-    for (std::size_t y = 0; y < height; ++y) {
-      const std::uint32_t* src = p->pixels.data() + (height - 1 - y) * width;
-      std::uint32_t* dst = out + y * width;
-      for (std::size_t x = 0; x < width; ++x) {
-        const std::uint32_t v = src[x];
-        dst[x] = 0xFF000000u | (v & 0x0000FF00u) | ((v >> 16) & 0xFFu) | ((v & 0xFFu) << 16);
-      }
-    }
+  if (!p->has_rgba) {
+    const auto width = static_cast<std::size_t>(p->header.Width);
+    const auto height = static_cast<std::size_t>(p->header.Height);
+    p->rgba.clear();
+    p->rgba.resize(width * height);
+    SwapPicture(p->pixels.data(), p->rgba.data(), width, height);
+    p->has_rgba = true;
   }
-  return p->rgba.data();
+  return reinterpret_cast<const std::uint8_t*>(p->rgba.data());
 }
 
 }  // extern "C"

@@ -2,7 +2,7 @@
 // buttons, with the decoding and converting done in a Worker.
 const $ = (id) => document.getElementById(id);
 const Pic = $('Pic');
-const canvas = $('PicCanvas');
+let canvas = $('PicCanvas');
 const m_VIEW = $('m_VIEW');
 const File = $('File');
 const txt = $('txt');
@@ -27,16 +27,32 @@ worker.onmessage = ({ data }) => {
   waiting.delete(data.id);
   if (done) done(data);
 };
-function ask(op, fields = {}) {
+function ask(op, fields = {}, transfer = []) {
   const id = nextId++;
   return new Promise((resolve) => {
     waiting.set(id, resolve);
-    worker.postMessage({ id, op, ...fields });
+    worker.postMessage({ id, op, ...fields }, transfer);
   });
 }
 
+// Where the browser can, the Worker paints the canvas itself: the picture
+// goes from its decoder onto the canvas with no copy for the page. Where it
+// cannot after all, a fresh canvas takes the handed-over one's place.
+let canvasReady = false;
+const canvasHandedOver = (async () => {
+  if (typeof canvas.transferControlToOffscreen !== 'function') return;
+  const offscreen = canvas.transferControlToOffscreen();
+  const reply = await ask('canvas', { canvas: offscreen }, [offscreen]);
+  if (reply.painting !== true) {
+    const fresh = canvas.cloneNode();
+    canvas.replaceWith(fresh);
+    canvas = fresh;
+  }
+})().finally(() => { canvasReady = true; });
+
 // ---- the list -------------------------------------------------------------
-// Each entry: { name, folder (path parts), path, getFile() }.
+// Each entry: { name, folder (path parts), path, getFile() }; getFile gives
+// the File itself where it is at hand, else a promise of it.
 let entries = [];
 
 // The desktop list's order: letter case ignored, equal names in a fixed order.
@@ -64,16 +80,19 @@ function makeEntry(folder, name, getFile) {
 
 function setEntries(found) {
   entries = found.filter((e) => isPdt(e.name)).sort(entryCompare);
-  File.replaceChildren(...entries.map((e) => new Option(e.path)));
   btnZip.disabled = btnToFolder.disabled = entries.length === 0;
   if (entries.length === 0) {
+    File.replaceChildren();
     say(found.length ? 'PDT ファイルがありません。' : 'ファイルがありません。', true);
     return;
   }
   say(`${entries.length} 個の PDT ファイル`);
+  // The first picture is asked for before the list is built.
+  wanted = 0;
+  if (!showing) SelectFile();
+  File.replaceChildren(...entries.map((e) => new Option(e.path)));
   File.selectedIndex = 0;
   File.focus();
-  File_Click();
 }
 
 function say(text, error = false) {
@@ -87,7 +106,7 @@ const pickFolder = $('pickFolder');
 
 $('btnOpenFiles').onclick = () => pickFiles.click();
 pickFiles.onchange = () => {
-  setEntries([...pickFiles.files].map((f) => makeEntry([], f.name, async () => f)));
+  setEntries([...pickFiles.files].map((f) => makeEntry([], f.name, () => f)));
   pickFiles.value = '';
 };
 
@@ -108,7 +127,7 @@ pickFolder.onchange = () => {
   // webkitRelativePath starts with the chosen folder's own name.
   setEntries([...pickFolder.files].map((f) => {
     const parts = (f.webkitRelativePath || f.name).split('/');
-    return makeEntry(parts.slice(1, -1), f.name, async () => f);
+    return makeEntry(parts.slice(1, -1), f.name, () => f);
   }));
   pickFolder.value = '';
 };
@@ -150,7 +169,7 @@ document.addEventListener('drop', async (e) => {
   const found = [];
   for (const { entry, file } of taken) {
     if (entry && entry.isDirectory) await walkEntry(entry, [], found);
-    else if (file) found.push(makeEntry([], file.name, async () => file));
+    else if (file) found.push(makeEntry([], file.name, () => file));
   }
   // A dropped folder is listed from inside it, as if it had been opened.
   const single = taken.length === 1 && taken[0].entry?.isDirectory;
@@ -186,7 +205,12 @@ async function SelectFile() {
   const started = performance.now();
   let reply;
   try {
-    reply = await ask('show', { file: await entry.getFile(), bitmap: showsBitmaps });
+    // Asked at once where nothing is awaited: the Worker starts reading the
+    // file while the page goes on with its own work.
+    if (!canvasReady) await canvasHandedOver;
+    const got = entry.getFile();
+    const file = got instanceof Blob ? got : await got;
+    reply = await ask('show', { file, bitmap: showsBitmaps });
   } catch (e) {
     reply = { reason: `cannot read the file (${e.message || e})` };
   }
@@ -211,18 +235,22 @@ async function SelectFile() {
   Pic.title = entry.name;
   btnSave.disabled = btnSavePng.disabled = false;
   say(`${entry.path}  ${reply.width} × ${reply.height}`);
-  await new Promise(requestAnimationFrame);
-  const { readMs, decodeMs, rgbaMs, bitmapMs } = reply;
-  lastPaint = { readMs, decodeMs, rgbaMs, bitmapMs, selectedAt: started, repliedAt: replied, paintedAt: performance.now() };
+  // A picture the page drew itself is painted when its next frame begins;
+  // one the Worker painted, when the Worker says.
+  if (reply.paintedAt === undefined) await new Promise(requestAnimationFrame);
+  const paintedAt = reply.paintedAt === undefined ? performance.now() : reply.paintedAt - performance.timeOrigin;
+  const { readMs, decodeMs, paintMs } = reply;
+  lastPaint = { readMs, decodeMs, paintMs, selectedAt: started, repliedAt: replied, paintedAt };
   Pic.dataset.painted = Pic.dataset.settled = String(index);
 }
 
 // The whole picture goes onto the canvas at its own size; the canvas's size
 // on the page is the view. The view itself only changes from the menu.
-// An ImageBitmap from the Worker is shown as it is, without a copy; else the
-// pixels are put on a 2D canvas.
+// Unless the Worker has painted it already, an ImageBitmap from the Worker is
+// shown as it is, without a copy; else the pixels are put on a 2D canvas.
 const showsBitmaps = typeof createImageBitmap === 'function' && 'ImageBitmapRenderingContext' in window;
 async function DrawPicture(reply) {
+  if (reply.paintedAt !== undefined) return;
   canvas.width = reply.width;
   canvas.height = reply.height;
   if (!showsBitmaps) {

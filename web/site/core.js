@@ -16,12 +16,14 @@ export async function loadCore(options = {}) {
       this.reason = '';
     }
 
-    // Decodes the bytes of a PDT file; true when a picture is held.
-    load(bytes) {
+    // Decodes the bytes of a PDT file; true when a picture is held. A
+    // picture `forCanvas` is decoded straight into rgbaView()'s layout, any
+    // other into the BMP file's; the other layout is made when asked for.
+    load(bytes, forCanvas = false) {
       const input = m._qw_alloc(bytes.byteLength);
       if (!input) return this.fail('not enough memory for the file');
       m.HEAPU8.set(bytes, input);
-      const status = m._qw_load(this.handle, input, bytes.byteLength);
+      const status = m._qw_load(this.handle, input, bytes.byteLength, forCanvas ? 1 : 0);
       m._qw_free(input);
       if (status !== 0) return this.fail(describe(status));
       this.width = m._qw_width(this.handle);

@@ -73,8 +73,8 @@ async function show(index) {
 
 // The canvas's pixels laid out as a BMP's pixel data (bottom row first,
 // B, G, R, 0xFF), hashed in the page.
-function canvasBmpPixelHash() {
-  return page.evaluate(async () => {
+function canvasBmpPixelHash(on = page) {
+  return on.evaluate(async () => {
     // Drawn onto a canvas of the test's own, as the page shows it.
     const shown = document.getElementById('PicCanvas');
     const c = new OffscreenCanvas(shown.width, shown.height);
@@ -168,6 +168,9 @@ test('the file input opens the 16 pictures; canvas, BMP and PNG hold the same pi
   await page.setInputFiles('#pickFiles', pdtPaths);
   const listed = await page.$$eval('#File option', (o) => o.map((x) => x.textContent));
   assert.deepEqual(listed, bench.map((b) => b.file));
+  // Chromium lets the Worker paint the canvas: the page has no context of its own.
+  assert.ok(await page.$eval('#PicCanvas', (c) => { try { c.getContext('2d'); return false; } catch { return true; } }),
+    'the canvas was handed to the Worker');
   for (const [i, b] of bench.entries()) {
     await show(i);
     assert.equal(await page.textContent('#reason'), `${b.file}  ${b.width} × ${b.height}`);
@@ -205,6 +208,32 @@ test('a drop of the 16 pictures lists them in order and paints each one', async 
   for (const [i, b] of bench.entries()) {
     await show(i);
     assert.equal(await canvasBmpPixelHash(), pixelHash.get(b.name), `${b.name}: dropped picture's pixels`);
+  }
+});
+
+test('where the Worker cannot paint the canvas, the page shows the same pixels itself', async () => {
+  // A browser without transferControlToOffscreen: the Worker hands each
+  // picture over and the page puts it on its canvas.
+  const other = await context.newPage();
+  try {
+    await other.addInitScript(() => { delete HTMLCanvasElement.prototype.transferControlToOffscreen; });
+    await other.goto(`${origin}/`);
+    const picked = [1, 5, 8];  // 1920 × 1080 twice, then 1280 × 720
+    await other.setInputFiles('#pickFiles', picked.map((i) => pdtPaths[i]));
+    for (const [n, i] of picked.entries()) {
+      await other.evaluate((n) => {
+        const pic = document.getElementById('Pic');
+        delete pic.dataset.painted;
+        const list = document.getElementById('File');
+        list.selectedIndex = n;
+        list.dispatchEvent(new Event('change'));
+      }, n);
+      await other.waitForFunction((n) => document.getElementById('Pic').dataset.painted === String(n), n);
+      assert.equal(await canvasBmpPixelHash(other), pixelHash.get(bench[i].name), `${bench[i].name}: pixels the page drew`);
+    }
+    assert.ok(await other.$eval('#PicCanvas', (c) => c.getContext('bitmaprenderer') !== null), 'the page drew an ImageBitmap');
+  } finally {
+    await other.close();
   }
 });
 
