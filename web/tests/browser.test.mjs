@@ -237,6 +237,37 @@ test('where the Worker cannot paint the canvas, the page shows the same pixels i
   }
 });
 
+test('files launched with the installed app are listed and the first one painted', async () => {
+  // The browser hands an installed app's launch files to the consumer given
+  // to window.launchQueue; here the test plays the browser.
+  const other = await context.newPage();
+  try {
+    await other.addInitScript(() => {
+      Object.defineProperty(window, 'launchQueue', {
+        value: { setConsumer: (consumer) => { window.launchConsumer = consumer; } },
+      });
+    });
+    await other.goto(`${origin}/`);
+    const picked = [8, 0, 3];
+    const files = picked.map((i) => ({ name: bench[i].file, base64: readFileSync(pdtPaths[i]).toString('base64') }));
+    await other.evaluate((files) => {
+      window.launchConsumer({
+        files: files.map(({ name, base64 }) => ({
+          kind: 'file',
+          name,
+          getFile: async () => new File([Uint8Array.from(atob(base64), (c) => c.charCodeAt(0))], name),
+        })),
+      });
+    }, files);
+    await other.waitForFunction(() => document.getElementById('Pic').dataset.painted === '0');
+    assert.deepEqual(await other.$$eval('#File option', (o) => o.map((x) => x.textContent)),
+      [0, 3, 8].map((i) => bench[i].file));
+    assert.equal(await canvasBmpPixelHash(other), pixelHash.get(bench[0].name), 'the first launched picture\'s pixels');
+  } finally {
+    await other.close();
+  }
+});
+
 test('the views: standard 320 × 240, actual size from the menu, back on a left click', async () => {
   await show(5);  // 1920 × 1080
   const size = () => page.$eval('#PicCanvas', (c) => [c.getBoundingClientRect().width, c.getBoundingClientRect().height]);
