@@ -57,7 +57,14 @@ struct Simd128Ops {
       }
       return;
     }
-    ScalarOps::Repeat16(to, from, d, length);
+    // Longer ones four pixels at a time, each block from pixels already
+    // written.
+    wasm_v128_store(to, wasm_v128_load(from));
+    wasm_v128_store(to + 4, wasm_v128_load(from + 4));
+    if (length > 8) {
+      wasm_v128_store(to + 8, wasm_v128_load(from + 8));
+      wasm_v128_store(to + 12, wasm_v128_load(from + 12));
+    }
   }
   static void CopyTail(std::uint32_t* to, std::size_t distance) {
     const std::uint32_t* from = to - distance;
@@ -73,13 +80,22 @@ struct Simd128Ops {
       wasm_v128_store(to + 4, all);
       wasm_v128_store(to + 8, all);
       wasm_v128_store(to + 12, all);
+    } else if (distance <= 4) {
+      const v128_t h = wasm_v128_load(to - 4);
+      const std::uint8_t* idx = kRepeatBytes.rows[distance];
+      wasm_v128_store(to + 4, wasm_i8x16_swizzle(h, wasm_v128_load(idx + 16)));
+      wasm_v128_store(to + 8, wasm_i8x16_swizzle(h, wasm_v128_load(idx + 32)));
+      wasm_v128_store(to + 12, wasm_i8x16_swizzle(h, wasm_v128_load(idx + 48)));
     } else {
-      for (std::size_t k = 4; k < kMaxLength; ++k) to[k] = from[k];
+      wasm_v128_store(to + 4, wasm_v128_load(from + 4));
+      wasm_v128_store(to + 8, wasm_v128_load(from + 8));
+      wasm_v128_store(to + 12, wasm_v128_load(from + 12));
     }
   }
 
   // For distance d <= 4, byte j of row d: where byte j of the copy is among
-  // the 16 bytes of the four pixels before it.
+  // the 16 bytes of the four pixels before it. Row 0 serves a copy reaching
+  // before pixel 0, whose group fails anyway.
   struct RepeatBytes {
     alignas(16) std::uint8_t rows[5][64];
   };
