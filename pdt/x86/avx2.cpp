@@ -115,9 +115,11 @@ struct Avx2Ops {
   }();
 };
 
-// The far loads of a token that reads none (a literal, a near copy) go this
-// far back, where no pending store is, so that they wait on nothing.
-constexpr std::uint32_t kUnusedBack = 3584;
+// Where the far loads of a token that reads none (a literal, a near copy)
+// go: window pixels written only when decoding starts or the window slides,
+// so that these loads wait on no store, and the same few for every such
+// token, so that they stay cached.
+constexpr int kUnusedFrom = 8;
 
 // Rows of permutation indexes and blend masks, by the token's kind r (0: a
 // copy from more than eight back, 1 .. 8: a copy from that many back, 9: a
@@ -186,10 +188,10 @@ QUILLON_PDT_TARGET inline void NarrowGroup(const std::uint8_t* group, std::uint3
   // the group's first 11 bytes, tokens 4 .. 7 at bytes 9 .. 22.
   std::uint64_t offsets = 0;
   std::memcpy(&offsets, layout.offset.data(), sizeof offsets);
-  const __m256i starts = _mm256_shuffle_epi8(
-      _mm256_set1_epi64x(static_cast<long long>(offsets)),
-      _mm256_setr_epi8(0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 6, 6,
-                       6, 6, 7, 7, 7, 7));
+  const __m256i starts =
+      _mm256_shuffle_epi8(_mm256_set1_epi64x(static_cast<long long>(offsets)),
+                          _mm256_setr_epi8(0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4,
+                                           4, 5, 5, 5, 5, 6, 6, 6, 6, 7, 7, 7, 7));
   // The top byte's index gets its high bit set, which makes it 0.
   const __m256i picks = _mm256_add_epi8(
       starts, _mm256_setr_epi8(0, 1, 2, -128, 0, 1, 2, -128, 0, 1, 2, -128, 0, 1, 2, -128, -9, -8,
@@ -201,8 +203,7 @@ QUILLON_PDT_TARGET inline void NarrowGroup(const std::uint8_t* group, std::uint3
   const __m256i bits = _mm256_setr_epi32(128, 64, 32, 16, 8, 4, 2, 1);
   const __m256i literal =
       _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(static_cast<int>(flags)), bits), bits);
-  const __m256i literals =
-      _mm256_or_si256(token, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
+  const __m256i literals = _mm256_or_si256(token, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
   // The copy fields, as ReadCopy reads them.
   const __m256i field = _mm256_and_si256(token, _mm256_set1_epi32(0xFFFF));
   const __m256i distance = _mm256_add_epi32(_mm256_srli_epi32(field, 4), one);
@@ -214,12 +215,12 @@ QUILLON_PDT_TARGET inline void NarrowGroup(const std::uint8_t* group, std::uint3
   // Where each token starts: `at` and the lengths before it.
   __m256i sum = _mm256_add_epi32(length, _mm256_slli_si256(length, 4));
   sum = _mm256_add_epi32(sum, _mm256_slli_si256(sum, 8));
-  sum = _mm256_add_epi32(
-      sum, _mm256_shuffle_epi32(_mm256_permute2x128_si256(sum, sum, 0x08), 0xFF));
+  sum =
+      _mm256_add_epi32(sum, _mm256_shuffle_epi32(_mm256_permute2x128_si256(sum, sum, 0x08), 0xFF));
   const __m256i end = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(at)), sum);
   const __m256i start = _mm256_sub_epi32(end, length);
-  const __m256i first = _mm256_sub_epi32(
-      start, _mm256_blendv_epi8(_mm256_set1_epi32(kUnusedBack), distance, far));
+  const __m256i first =
+      _mm256_blendv_epi8(_mm256_set1_epi32(kUnusedFrom), _mm256_sub_epi32(start, distance), far);
   const __m256i r = _mm256_or_si256(_mm256_and_si256(near, distance),
                                     _mm256_and_si256(literal, _mm256_set1_epi32(9)));
   const __m256i next_row = _mm256_slli_epi32(
