@@ -23,6 +23,8 @@
 namespace mdl_pdt::detail {
 namespace {
 
+// The generic kernel's block operations, for the groups near pixel 0; and
+// eight literals for a flag group of literals alone.
 struct Avx2Ops {
   // Bytes 0..15 and 12..27 of the literals.
   static constexpr std::size_t kReadBytes = std::size_t{1} + 28;
