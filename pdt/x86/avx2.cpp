@@ -6,8 +6,7 @@
 // the whole group at once. Each token stores its first eight pixels, then the
 // history after it, which ends with its last; the surplus of the first store
 // lands on pixels the following tokens overwrite. The first kMaxDistance
-// pixels, where a copy may reach before pixel 0, go through the generic
-// kernel's checked groups.
+// pixels, where a copy may reach before pixel 0, are decoded token by token.
 #include "pdt/kernels.h"
 
 #ifdef QUILLON_PDT_X86
@@ -17,105 +16,44 @@
 #include <cstring>
 
 #define QUILLON_PDT_TARGET __attribute__((target("avx2,bmi2")))
-#include "pdt/generic_kernel.h"
 #include "pdt/group_loop.h"
+#include "pdt/tokens.h"
 
 namespace mdl_pdt::detail {
 namespace {
 
-// The generic kernel's block operations, for the groups near pixel 0; and
-// eight literals for a flag group of literals alone.
-struct Avx2Ops {
-  // Bytes 0..15 and 12..27 of the literals.
-  static constexpr std::size_t kReadBytes = std::size_t{1} + 28;
-  static constexpr bool kAlwaysCheck = false;
+// The eight pixels of the eight literals from `p` (24 bytes; it reads 28).
+QUILLON_PDT_TARGET inline __m256i EightLiterals(const std::uint8_t* p) {
+  const __m256i bytes = _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12)), 1);
+  const __m256i spread = _mm256_shuffle_epi8(
+      bytes, _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2, -1, 3,
+                              4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1));
+  return _mm256_or_si256(spread, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
+}
 
-  QUILLON_PDT_TARGET static void EightLiterals(const std::uint8_t* p, std::uint32_t* to) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), Literals(p));
-  }
-  QUILLON_PDT_TARGET static __m256i Literals(const std::uint8_t* p) {
-    const __m256i bytes = _mm256_inserti128_si256(
-        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12)), 1);
-    const __m256i spread = _mm256_shuffle_epi8(
-        bytes, _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2, -1,
-                                3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1));
-    return _mm256_or_si256(spread, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
-  }
-  QUILLON_PDT_TARGET static void Copy16(std::uint32_t* to, const std::uint32_t* from) {
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
-    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + 8));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), a);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 8), b);
-  }
-  QUILLON_PDT_TARGET static void Fill16(std::uint32_t* to, std::uint32_t v) {
-    const __m256i all = _mm256_set1_epi32(static_cast<int>(v));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), all);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 8), all);
-  }
-  // to[0..15] as a forward copy from d pixels back (2 <= d < 16), from the
-  // pixels before `to` only: for d <= 8 the last eight of them permuted; for
-  // longer distances the first eight, and the second eight with the pixels
-  // the copy itself repeats permuted in.
-  QUILLON_PDT_TARGET static void Repeat(std::uint32_t* to, std::size_t d) {
-    const auto* idx = reinterpret_cast<const __m256i*>(kRepeatIndex.rows[d]);
-    if (d <= 8) {
-      const __m256i h = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(to - 8));
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(to),
-                          _mm256_permutevar8x32_epi32(h, _mm256_load_si256(idx)));
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 8),
-                          _mm256_permutevar8x32_epi32(h, _mm256_load_si256(idx + 1)));
-      return;
+// A flag group within kMaxDistance + 8 pixels of pixel 0, where a copy may
+// reach before it, token by token; returns the bytes it took, or 0 when a
+// copy reaches before pixel 0. Few pixels of any picture come this way.
+inline std::size_t NearStartGroup(const std::uint8_t* group, std::uint32_t* win, std::size_t& at) {
+  const unsigned flags = group[0];
+  const std::uint8_t* p = group + 1;
+  std::size_t j = at;
+  for (unsigned t = 0; t < 8; ++t) {
+    if (((flags << t) & 0x80u) != 0) {
+      win[j++] = LiteralPixel(p);
+      p += 3;
+      continue;
     }
-    const std::uint32_t* from = to - d;
-    const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
-    const __m256i second = _mm256_blendv_epi8(
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + 8)),
-        _mm256_permutevar8x32_epi32(first, _mm256_load_si256(idx)), _mm256_load_si256(idx + 1));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), first);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 8), second);
+    const CopyToken copy = ReadCopy(p);
+    p += 2;
+    if (copy.distance > j) return 0;
+    for (std::size_t k = 0; k < copy.length; ++k, ++j) win[j] = win[j - copy.distance];
   }
-  QUILLON_PDT_TARGET static void Repeat16(std::uint32_t* to, const std::uint32_t* /*from*/,
-                                          std::size_t d, std::size_t /*length*/) {
-    Repeat(to, d);
-  }
-  QUILLON_PDT_TARGET static void CopyTail(std::uint32_t* to, std::size_t distance) {
-    const std::uint32_t* from = to - distance;
-    if (distance >= kMaxLength) {
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 4),
-                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + 4)));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 12),
-                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 12)));
-    } else if (distance == 1) {
-      const __m256i all = _mm256_set1_epi32(static_cast<int>(from[0]));
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 4), all);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 12), _mm256_castsi256_si128(all));
-    } else {
-      Repeat(to, distance);
-    }
-  }
-
-  // Row d <= 8: where pixel k of the copy is among the eight pixels before
-  // it (8 − d + k mod d). Row d > 8: for the second eight pixels (k = 8 + j),
-  // where the ones that repeat the copy's own first pixels are among those
-  // (j + 8 − d), and a mask of them.
-  struct RepeatIndex {
-    alignas(32) std::int32_t rows[kMaxLength][16];
-  };
-  static constexpr RepeatIndex kRepeatIndex = [] {
-    RepeatIndex t{};
-    for (int d = 1; d < 16; ++d) {
-      for (int k = 0; k < 16; ++k) t.rows[d][k] = 8 - d + k % d;
-      if (d > 8) {
-        for (int j = 0; j < 8; ++j) {
-          t.rows[d][j] = (j + 8 - d) & 7;
-          t.rows[d][8 + j] = j + 8 >= d ? -1 : 0;
-        }
-      }
-    }
-    return t;
-  }();
-};
+  at = j;
+  return static_cast<std::size_t>(p - group);
+}
 
 // Where the far loads of a token that reads none (a literal, a near copy)
 // go: window pixels written only when decoding starts or the window slides,
@@ -263,7 +201,8 @@ QUILLON_PDT_TARGET inline void NarrowGroup(const std::uint8_t* group, std::uint3
 }
 
 struct Avx2Kernel {
-  static constexpr std::size_t kReadBytes = GenericKernel<Avx2Ops>::kReadBytes;
+  // The flag byte and 28 bytes for a group of eight literals.
+  static constexpr std::size_t kReadBytes = std::size_t{1} + 28;
   using History = __m256i;
   QUILLON_PDT_TARGET static History LoadHistory(const std::uint32_t* win, std::size_t at) {
     return LoadNarrowHistory(win, at);
@@ -273,13 +212,12 @@ struct Avx2Kernel {
                                                                  std::uint32_t* win,
                                                                  std::size_t& at, __m256i& hist) {
     if (kNearStart || at < kMaxDistance + 8) {
-      std::uint32_t last = GenericKernel<Avx2Ops>::LoadHistory(win, at);
-      const std::size_t used = GenericKernel<Avx2Ops>::Group<true>(group, win, at, last);
+      const std::size_t used = NearStartGroup(group, win, at);
       hist = LoadNarrowHistory(win, at);
       return used;
     }
     if (group[0] == 0xFFu) {
-      const __m256i eight = Avx2Ops::Literals(group + 1);
+      const __m256i eight = EightLiterals(group + 1);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(win + at), eight);
       hist = eight;
       at += 8;
