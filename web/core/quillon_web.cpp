@@ -73,6 +73,19 @@ void SwapPicture(const std::uint32_t* from, std::uint32_t* to, std::size_t width
   }
 }
 
+// The picture's other layout, made from the one it has the first time it is
+// asked for.
+void MakeLayout(const WebPicture& p, const mdl_pdt::PixelBuffer& from, mdl_pdt::PixelBuffer& to,
+                bool& made) {
+  if (made) return;
+  const auto width = static_cast<std::size_t>(p.header.Width);
+  const auto height = static_cast<std::size_t>(p.header.Height);
+  to.clear();
+  to.resize(width * height);
+  SwapPicture(from.data(), to.data(), width, height);
+  made = true;
+}
+
 // Receives the decoded rows, top row first, straight into `rgba`.
 class RgbaRows final : public mdl_pdt::RowSink {
  public:
@@ -173,14 +186,7 @@ EMSCRIPTEN_KEEPALIVE const std::uint8_t* qw_bmp_headers(const WebPicture* p) {
 }
 EMSCRIPTEN_KEEPALIVE const std::uint32_t* qw_bmp_pixels(WebPicture* p) {
   if (!Held(p)) return nullptr;
-  if (!p->has_pixels) {
-    const auto width = static_cast<std::size_t>(p->header.Width);
-    const auto height = static_cast<std::size_t>(p->header.Height);
-    p->pixels.clear();
-    p->pixels.resize(width * height);
-    SwapPicture(p->rgba.data(), p->pixels.data(), width, height);
-    p->has_pixels = true;
-  }
+  MakeLayout(*p, p->rgba, p->pixels, p->has_pixels);
   return p->pixels.data();
 }
 
@@ -188,14 +194,7 @@ EMSCRIPTEN_KEEPALIVE const std::uint32_t* qw_bmp_pixels(WebPicture* p) {
 // Null when nothing is held.
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* qw_rgba(WebPicture* p) {
   if (!Held(p)) return nullptr;
-  if (!p->has_rgba) {
-    const auto width = static_cast<std::size_t>(p->header.Width);
-    const auto height = static_cast<std::size_t>(p->header.Height);
-    p->rgba.clear();
-    p->rgba.resize(width * height);
-    SwapPicture(p->pixels.data(), p->rgba.data(), width, height);
-    p->has_rgba = true;
-  }
+  MakeLayout(*p, p->pixels, p->rgba, p->has_rgba);
   return reinterpret_cast<const std::uint8_t*>(p->rgba.data());
 }
 
