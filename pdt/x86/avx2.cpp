@@ -16,6 +16,7 @@
 #include <cstring>
 
 #define QUILLON_PDT_TARGET __attribute__((target("avx2,bmi2")))
+#include "pdt/generic_kernel.h"
 #include "pdt/group_loop.h"
 #include "pdt/tokens.h"
 
@@ -31,28 +32,6 @@ QUILLON_PDT_TARGET inline __m256i EightLiterals(const std::uint8_t* p) {
       bytes, _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2, -1, 3,
                               4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1));
   return _mm256_or_si256(spread, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
-}
-
-// A flag group within kMaxDistance + 8 pixels of pixel 0, where a copy may
-// reach before it, token by token; returns the bytes it took, or 0 when a
-// copy reaches before pixel 0. Few pixels of any picture come this way.
-inline std::size_t NearStartGroup(const std::uint8_t* group, std::uint32_t* win, std::size_t& at) {
-  const unsigned flags = group[0];
-  const std::uint8_t* p = group + 1;
-  std::size_t j = at;
-  for (unsigned t = 0; t < 8; ++t) {
-    if (((flags << t) & 0x80u) != 0) {
-      win[j++] = LiteralPixel(p);
-      p += 3;
-      continue;
-    }
-    const CopyToken copy = ReadCopy(p);
-    p += 2;
-    if (copy.distance > j) return 0;
-    for (std::size_t k = 0; k < copy.length; ++k, ++j) win[j] = win[j - copy.distance];
-  }
-  at = j;
-  return static_cast<std::size_t>(p - group);
 }
 
 // Where the far loads of a token that reads none (a literal, a near copy)
@@ -213,7 +192,12 @@ struct Avx2Kernel {
                                                                  std::uint32_t* win,
                                                                  std::size_t& at, __m256i& hist) {
     if (kNearStart || at < kMaxDistance + 8) {
-      const std::size_t used = NearStartGroup(group, win, at);
+      // Within kMaxDistance + 8 pixels of pixel 0, where a copy may reach
+      // before it, the portable kernel's checked groups; few pixels of any
+      // picture come this way.
+      using Near = GenericKernel<ScalarOps>;
+      Near::History near = Near::LoadHistory(win, at);
+      const std::size_t used = Near::Group<true>(group, win, at, near);
       hist = LoadNarrowHistory(win, at);
       return used;
     }
