@@ -65,6 +65,12 @@ actual_size() {
   fail "$1 and J did not switch to the actual-size view"
 }
 
+# on_screen SW SH: the window (x, y, w, h) lies within an SW × SH screen.
+on_screen() {
+  ((x >= 0 && y >= 0 && x + w <= $1 && y + h <= $2)) ||
+    fail "the window ($w x $h at $x,$y) does not lie within the $1 x $2 screen"
+}
+
 # corner PICTURE W H X0 Y0 X1 Y1: waits until the picture's bottom-right
 # W × H pixels show exactly, their last pixel within X0…X1 × Y0…Y1; sets cx, cy.
 corner() {
@@ -85,8 +91,7 @@ corner() {
 start 0 1 wide.pdt
 design_now="327 462"
 actual_size Menu
-((x >= 0 && y >= 0 && x + w <= 1600 && y + h <= 1200)) ||
-  fail "the window ($w x $h at $x,$y) does not lie within the 1600 x 1200 screen"
+on_screen 1600 1200
 ((w == 1600 && h > 1084)) || fail "expected a 1600-pixel-wide window with a scroll bar, got $w x $h"
 xdotool key --repeat 120 --delay 0 Right
 corner wide 64 64 "$x" "$y" $((x + w - 1)) $((y + h - 1))
@@ -99,8 +104,7 @@ start 1 1 tall.pdt
 xdotool windowmove "$wid" 300 300
 sleep 0.2
 actual_size shift+F10
-((x >= 0 && y >= 0 && x + w <= 1024 && y + h <= 768)) ||
-  fail "the window ($w x $h at $x,$y) does not lie within the 1024 x 768 screen"
+on_screen 1024 768
 ((h == 768 && w > 204)) || fail "expected a 768-pixel-high window with a scroll bar, got $w x $h"
 xdotool key --repeat 10 --delay 0 Next
 corner tall 64 64 "$x" "$y" $((x + w - 1)) $((y + h - 1))
