@@ -5,9 +5,10 @@
 //
 // Ops provides, for a window with room for a whole group:
 //   kReadBytes            the most bytes a group may read from its flag byte
-//   kAlwaysCheck          whether to check for copies from before pixel 0
-//                         even where none can be (past kMaxDistance pixels):
-//                         which is faster depends on the compiler's layout
+//   kAlwaysCheck          whether groups that branch on the token kind
+//                         check for copies from before pixel 0 even where
+//                         none can be (past kMaxDistance pixels): which is
+//                         faster depends on the compiler's layout
 //   EightLiterals(p, to)  the 24 bytes of eight literals into to[0..7]
 //   Copy16(to, from)      to[0..15] = from[0..15], the two not overlapping
 //   Fill16(to, v)         to[0..15] = v
@@ -37,8 +38,9 @@ namespace mdl_pdt::detail {
 // it. Not compiled for any one target, so every kernel may share them.
 struct ScalarOps {
   static constexpr std::size_t kReadBytes = std::size_t{1} + 8 * 3 + 1;
-  // Measured: without the checks GCC lays out the loop worse for pictures of
-  // long runs.
+  // Measured: without the checks GCC lays out the branching loop worse for
+  // pictures of long runs. (The other groups check only near pixel 0: the
+  // check cost them 5%.)
   static constexpr bool kAlwaysCheck = true;
 
   // On little-endian hosts three 8-byte loads, and the pixels stored two at
@@ -192,7 +194,7 @@ struct GenericKernel {
           (static_cast<unsigned>(p[0]) | static_cast<unsigned>(p[1]) << 8) & copy_mask;
       std::size_t distance = (v >> 4) + (copy_mask & 1u);
       const std::size_t length = (v & 0x0Fu) + 1;
-      if constexpr (kNearStart || Ops::kAlwaysCheck) {
+      if constexpr (kNearStart) {
         // All ones while the copy reaches back no further than pixel 0.
         const std::size_t reach =
             std::size_t{0} -
