@@ -5,8 +5,9 @@
 // waits on no store, and where each token reads and writes is worked out for
 // the whole group at once. Each token stores its first eight pixels, then the
 // history after it, which ends with its last; the surplus of the first store
-// lands on pixels the following tokens overwrite. The first kMaxDistance
-// pixels, where a copy may reach before pixel 0, are decoded token by token.
+// lands on pixels the following tokens overwrite. The first kMaxDistance + 8
+// pixels, where a copy may reach before pixel 0, go through the portable
+// kernel's checked groups.
 #include "pdt/kernels.h"
 
 #ifdef QUILLON_PDT_X86
