@@ -37,10 +37,10 @@ QUILLON_PDT_TARGET inline Step RunGroups(std::span<const std::uint8_t> bytes, st
   static_assert(Kernel::kReadBytes <= kMaxGroupReadBytes);
   const std::uint8_t* const src = bytes.data();
   const std::size_t src_len = bytes.size();
-  std::uint32_t* const win = out.window();
   std::size_t i = in;
-  // FastEnd first: it may slide the window and so move `out.at`.
+  // FastEnd first: it may slide the window and so move it and `out.at`.
   std::size_t fast_end = out.FastEnd();
+  std::uint32_t* win = out.window();
   std::size_t at = out.at;
   typename Kernel::History history = Kernel::LoadHistory(win, at);
   Step step = Step::Continue;
@@ -50,6 +50,7 @@ QUILLON_PDT_TARGET inline Step RunGroups(std::span<const std::uint8_t> bytes, st
       fast_end = out.FastEnd();
       at = out.at;
       if (fast_end - at < kGroupWritePixels) break;
+      win = out.window();
       history = Kernel::LoadHistory(win, at);
     }
     const std::size_t used = at >= kMaxDistance

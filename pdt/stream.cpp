@@ -32,6 +32,13 @@ void StreamPixels(std::uint32_t* to, const std::uint32_t* from, std::size_t n) {
 #endif
 }
 
+// Swaps a[0..n) and b[0..n), which do not overlap, through held[0..n).
+void SwapPixels(std::uint32_t* a, std::uint32_t* b, std::uint32_t* held, std::size_t n) {
+  std::memcpy(held, a, n * sizeof(std::uint32_t));
+  std::memcpy(a, b, n * sizeof(std::uint32_t));
+  std::memcpy(b, held, n * sizeof(std::uint32_t));
+}
+
 void FinishStreaming() {
 #if defined(__SSE2__)
   _mm_sfence();
@@ -58,22 +65,56 @@ bool Source::Refill(std::size_t& at) {
 }
 
 Output::Output(std::uint32_t* pixels, std::size_t width, std::size_t height)
-    : own_(std::min(width * height, kWindowPixels + kMaxDistance)),
-      window_(own_.data()),
-      capacity_(own_.size()),
+    : window_(pixels),
+      capacity_(width * height),
       total_(width * height),
       rows_(pixels),
       width_(width),
-      height_(height) {}
+      height_(height) {
+  if (width >= 1 && width <= kBandPixels / 4) {
+    // The first band: the picture's top rows, at the end of the buffer.
+    mode_ = Mode::kBands;
+    own_ = PixelBuffer(width);  // holds a row while two swap
+    band_rows_ = std::min(height, kBandPixels / width);
+    window_ = pixels + (height - band_rows_) * width;
+    capacity_ = band_rows_ * width;
+  } else {
+    mode_ = Mode::kMove;
+    UseOwnWindow(PixelBuffer(std::min(total_, kWindowPixels + kMaxDistance)));
+  }
+}
 
 Output::Output(RowSink& sink, std::size_t width, std::size_t height)
-    : own_(std::min(width * height, kWindowPixels + kMaxDistance + width)),
-      window_(own_.data()),
-      capacity_(own_.size()),
+    : mode_(Mode::kSink),
+      window_(nullptr),
+      capacity_(0),
       total_(width * height),
       sink_(&sink),
       width_(width),
-      height_(height) {}
+      height_(height) {
+  UseOwnWindow(PixelBuffer(std::min(total_, kWindowPixels + kMaxDistance + width)));
+}
+
+void Output::UseOwnWindow(PixelBuffer window) {
+  own_ = std::move(window);
+  window_ = own_.data();
+  capacity_ = own_.size();
+}
+
+void Output::Finish() {
+  switch (mode_) {
+    case Mode::kStream:
+      break;
+    case Mode::kBands:
+      // The band reaches the picture's end, so its rows are all finished.
+      PlaceBandRows(band_rows_);
+      break;
+    case Mode::kMove:
+    case Mode::kSink:
+      MoveOut();
+      break;
+  }
+}
 
 // Moves window pixels [moved_, base_ + at) of the stream to their rows; a
 // sink gets the finished rows among them.
@@ -104,11 +145,66 @@ void Output::MoveOut() {
 }
 
 void Output::Slide() {
+  if (mode_ == Mode::kBands) {
+    SlideBand();
+    return;
+  }
   MoveOut();
   const std::size_t keep = std::min(at, std::max(kMaxDistance, base_ + at - moved_));
   std::memmove(window_, window_ + at - keep, keep * sizeof(std::uint32_t));
   base_ += at - keep;
   at = keep;
+}
+
+// The band is nearly full. The last kMaxDistance pixels, with the unfinished
+// row, go below the next band, which takes the places of the rows from the
+// unfinished one on; its top row is this band's first place, so the kept
+// pixels land below this band's finished rows, which then swap into their
+// order. Near the picture's bottom, where no band has room below, the kept
+// pixels go to a window of the decoder's own instead.
+void Output::SlideBand() {
+  const std::size_t now = base_ + at;
+  const std::size_t row = now / width_;
+  const std::size_t keep = std::min(now, std::max(kMaxDistance, now - row * width_));
+  const std::size_t before = row * width_ - (now - keep);  // kept pixels before `row`
+  const std::size_t rows = kBandPixels / width_;
+  const std::uint32_t* const kept = window_ + at - keep;
+  if (height_ - row >= rows && (height_ - row - rows) * width_ >= before) {
+    std::uint32_t* const next = rows_ + (height_ - row - rows) * width_ - before;
+    std::memmove(next, kept, keep * sizeof(std::uint32_t));
+    PlaceBandRows(row - band_first_);
+    window_ = next;
+    capacity_ = before + rows * width_;
+    band_rows_ = rows;
+    band_first_ = row;
+  } else {
+    PixelBuffer own(std::min(total_ - (now - keep), kWindowPixels + kMaxDistance));
+    std::memcpy(own.data(), kept, keep * sizeof(std::uint32_t));
+    PlaceBandRows(row - band_first_);
+    UseOwnWindow(std::move(own));
+    mode_ = Mode::kMove;
+    moved_ = row * width_;
+  }
+  base_ = now - keep;
+  at = keep;
+}
+
+// The band holds stream rows band_first_ on in stream order; moves the first
+// `finished` of them to their bottom-first places in the band. Places past
+// those rows' are left to the rows after them.
+void Output::PlaceBandRows(std::size_t finished) {
+  std::uint32_t* const first = rows_ + (height_ - band_first_ - band_rows_) * width_;
+  for (std::size_t i = 0; i < finished; ++i) {
+    const std::size_t to = band_rows_ - 1 - i;
+    if (to <= i) break;  // the rows from here on are in place
+    std::uint32_t* const from_row = first + i * width_;
+    std::uint32_t* const to_row = first + to * width_;
+    if (to < finished) {
+      SwapPixels(from_row, to_row, own_.data(), width_);
+    } else {
+      std::memcpy(to_row, from_row, width_ * sizeof(std::uint32_t));
+    }
+  }
 }
 
 }  // namespace mdl_pdt::detail

@@ -23,19 +23,27 @@ constexpr std::size_t kGroupWritePixels = 8 * kMaxLength;
 // AVX-512 kernel reads a literal's pixel as the first of 16; the last literal
 // starts at byte 22). The file reader refills at this margin.
 constexpr std::size_t kMaxGroupReadBytes = std::size_t{1} + 7 * 3 + 16 * 4;
-// The most payload bytes a file load holds at once, and the pixels of the
-// stream-order window a load decodes into before they are moved to their
-// bottom-first rows (small enough to stay in the processor's cache). A test
-// build makes both tiny, so that small pictures cross many refills and slides.
+// The most payload bytes a file load holds at once; the pixels of the
+// stream-order window a decoder of its own decodes into, before they move to
+// their rows (small enough to stay in the processor's cache); and those of a
+// band, for pictures decoded in their own rows (bottom row first, rows of at
+// most a quarter band). A test build makes all three tiny, so that small
+// pictures cross many refills, slides and bands.
 #ifndef QUILLON_PDT_READ_PIECE
 #define QUILLON_PDT_READ_PIECE (64 * 1024)
 #endif
 #ifndef QUILLON_PDT_WINDOW_PIXELS
 #define QUILLON_PDT_WINDOW_PIXELS (128 * 1024)
 #endif
+#ifndef QUILLON_PDT_BAND_PIXELS
+#define QUILLON_PDT_BAND_PIXELS (32 * 1024)
+#endif
 constexpr std::size_t kReadPiece = QUILLON_PDT_READ_PIECE;
 constexpr std::size_t kWindowPixels = QUILLON_PDT_WINDOW_PIXELS;
+constexpr std::size_t kBandPixels = QUILLON_PDT_BAND_PIXELS;
 static_assert(kReadPiece >= 2 * kMaxGroupReadBytes && kWindowPixels >= kGroupWritePixels);
+// After a slide a band has room for more than half of it, and so for a group.
+static_assert(kBandPixels >= 2 * kGroupWritePixels);
 
 // The payload, a piece at a time: all of it when it is in memory, otherwise
 // up to kReadPiece bytes of a file, refilled as the decoder consumes them.
@@ -62,11 +70,20 @@ class Source {
 
 // Where decoded pixels go. The decoder writes in stream order into a window;
 // `at` is the window index of the next pixel and `base` the stream index of
-// window pixel 0. Top row first, the window is the picture itself. Bottom row
-// first, or row by row to a sink, it is a small buffer of its own: finished
-// pixels move from it to their rows (finished rows to the sink), and the last
-// kMaxDistance pixels, with any unfinished row, slide to its front so that
-// copies still find them.
+// window pixel 0. Top row first, the window is the picture itself.
+//
+// Bottom row first, with rows of at most kBandPixels / 4, the window is a band
+// of the picture's own rows: the next rows' places, filled in stream order,
+// with the last kMaxDistance pixels before them copied just below, into rows
+// still to come, so that copies find them. When the band is full, its
+// finished rows swap into their order there, in the cache, and the next band
+// lies below; the last few rows, with no room below for the copies' pixels,
+// go the following way.
+//
+// Otherwise the window is a small buffer of its own: finished pixels move
+// from it to their rows (finished rows to a sink, which also needs the window
+// to hold an unfinished row), and the last kMaxDistance pixels, with any
+// unfinished row, slide to its front.
 class Output {
  public:
   // Stream order straight into `pixels` (total pixels).
@@ -74,17 +91,18 @@ class Output {
       : window_(pixels), capacity_(total), total_(total) {}
   // Rows of `width` pixels stored bottom row first into `pixels`.
   Output(std::uint32_t* pixels, std::size_t width, std::size_t height);
-  // Rows of `width` pixels handed to `sink` top row first; the window also
-  // holds an unfinished row.
+  // Rows of `width` pixels handed to `sink` top row first.
   Output(RowSink& sink, std::size_t width, std::size_t height);
 
+  // Changes when the window slides.
   std::uint32_t* window() const { return window_; }
   std::size_t at = 0;
 
   // Window index up to which a whole flag group can be written unchecked;
   // makes room first when the window is nearly full.
   std::size_t FastEnd() {
-    if (windowed() && capacity_ - at < kGroupWritePixels && capacity_ < total_ - base_) {
+    if (mode_ != Mode::kStream && capacity_ - at < kGroupWritePixels &&
+        capacity_ < total_ - base_) {
       Slide();
     }
     return std::min(capacity_, total_ - base_);
@@ -92,16 +110,18 @@ class Output {
   // Pixels still missing from the picture.
   std::size_t left() const { return total_ - base_ - at; }
 
-  // Moves the pixels not yet moved to their rows; the picture is complete.
-  void Finish() {
-    if (windowed()) MoveOut();
-  }
+  // Puts the pixels not yet in their rows there; the picture is complete.
+  void Finish();
 
  private:
-  bool windowed() const { return rows_ != nullptr || sink_ != nullptr; }
+  enum class Mode { kStream, kBands, kMove, kSink };
   void MoveOut();
   void Slide();
+  void SlideBand();
+  void UseOwnWindow(PixelBuffer window);
+  void PlaceBandRows(std::size_t finished);
 
+  Mode mode_ = Mode::kStream;
   PixelBuffer own_;
   std::uint32_t* window_;
   std::size_t capacity_;
@@ -112,6 +132,8 @@ class Output {
   RowSink* sink_ = nullptr;
   std::size_t width_ = 0;
   std::size_t height_ = 0;
+  std::size_t band_rows_ = 0;   // rows of a band
+  std::size_t band_first_ = 0;  // the stream row that starts the band
 };
 
 // The payload from `source` into `out`, through the kernel in use.
