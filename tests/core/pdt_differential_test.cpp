@@ -137,8 +137,8 @@ Bytes RandomStream(std::size_t pixels, std::mt19937& rng, bool broken) {
 TEST_P(PdtDifferential, RandomStreamsOverManyWidths) {
   std::mt19937 rng(91);
   pixels_.reserve(200000);
-  for (std::int32_t w : {1,  2,  3,  4,  5,  6,  7,  8,  9,   10,  11,   12,   13,
-                         14, 15, 16, 17, 20, 31, 33, 64, 127, 640, 1281, 4097, 9001}) {
+  for (std::int32_t w : {1,  2,  3,  4,  5,  6,  7,  8,   9,   10,   11,   12,   13,  14,
+                         15, 16, 17, 20, 31, 33, 64, 127, 640, 1281, 4097, 8192, 9001}) {
     for (int round = 0; round < 6; ++round) {
       const std::int32_t h = 1 + static_cast<std::int32_t>(rng() % (150000 / w + 1));
       const auto count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
