@@ -18,6 +18,7 @@ struct Kernel {
   const char* name;
   GroupsFn groups;  // null when this build does not hold it
   bool (*runnable)();
+  SwapFn swap;
 };
 
 bool Always() {
@@ -26,21 +27,23 @@ bool Always() {
 
 // In order of preference, the best last.
 const Kernel kKernels[] = {
-    {"portable", PortableGroups, Always},
+    {"portable", PortableGroups, Always, SwapPixels},
 #ifdef QUILLON_PDT_X86
-    {"avx2", Avx2Groups, Avx2Runnable},   {"avx512", Avx512Groups, Avx512Runnable},
+    {"avx2", Avx2Groups, Avx2Runnable, Avx2SwapPixels},
+    {"avx512", Avx512Groups, Avx512Runnable, Avx2SwapPixels},
 #else
-    {"avx2", nullptr, nullptr},           {"avx512", nullptr, nullptr},
+    {"avx2", nullptr, nullptr, nullptr},
+    {"avx512", nullptr, nullptr, nullptr},
 #endif
 #ifdef QUILLON_PDT_SIMD128
-    {"simd128", Simd128Groups, Always},
+    {"simd128", Simd128Groups, Always, SwapPixels},
 #else
-    {"simd128", nullptr, nullptr},
+    {"simd128", nullptr, nullptr, nullptr},
 #endif
 #ifdef QUILLON_PDT_NEON
-    {"neon", NeonGroups, Always},
+    {"neon", NeonGroups, Always, SwapPixels},
 #else
-    {"neon", nullptr, nullptr},
+    {"neon", nullptr, nullptr, nullptr},
 #endif
 };
 
@@ -121,7 +124,9 @@ Step DecodeGroupChecked(std::span<const std::uint8_t> bytes, std::size_t& in, Ou
 // The kernel takes whole groups while it can; near the end of what has been
 // read the loop refills, and the last groups go through the checked one.
 PdtStatus Decode(Source& source, Output& out) {
-  const GroupsFn groups = Current().groups;
+  const Kernel& kernel = Current();
+  const GroupsFn groups = kernel.groups;
+  out.swap = kernel.swap;
   std::size_t in = 0;
   for (;;) {
     Step step = groups(source.bytes(), in, out);

@@ -40,6 +40,8 @@ Step PortableGroups(std::span<const std::uint8_t> bytes, std::size_t& in, Output
 #ifdef QUILLON_PDT_X86
 Step Avx2Groups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& out);
 bool Avx2Runnable();
+// SwapPixels with AVX2, in place: the AVX2 and AVX-512 kernels' way.
+void Avx2SwapPixels(std::uint32_t* a, std::uint32_t* b, std::uint32_t* held, std::size_t n);
 Step Avx512Groups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& out);
 bool Avx512Runnable();
 #endif

@@ -33,9 +33,16 @@ void StreamPixels(std::uint32_t* to, const std::uint32_t* from, std::size_t n) {
 #endif
 }
 
-// Swaps a[0..n) and b[0..n), which do not overlap: long rows through
-// held[0..n) with the library's copies, short ones (narrow pictures swap many)
-// four pixels at a time in place, without the calls.
+void FinishStreaming() {
+#if defined(__SSE2__)
+  _mm_sfence();
+#endif
+}
+
+}  // namespace
+
+// Long rows through held[0..n) with the library's copies, short ones (narrow
+// pictures swap many) four pixels at a time in place, without the calls.
 void SwapPixels(std::uint32_t* a, std::uint32_t* b, std::uint32_t* held, std::size_t n) {
   if (n >= 64) {
     std::memcpy(held, a, n * sizeof(std::uint32_t));
@@ -54,14 +61,6 @@ void SwapPixels(std::uint32_t* a, std::uint32_t* b, std::uint32_t* held, std::si
   }
   for (; k < n; ++k) std::swap(a[k], b[k]);
 }
-
-void FinishStreaming() {
-#if defined(__SSE2__)
-  _mm_sfence();
-#endif
-}
-
-}  // namespace
 
 bool Source::Refill(std::size_t& at) {
   const std::size_t kept = bytes_.size() - at;
@@ -216,7 +215,7 @@ void Output::PlaceBandRows(std::size_t finished) {
     std::uint32_t* const from_row = first + i * width_;
     std::uint32_t* const to_row = first + to * width_;
     if (to < finished) {
-      SwapPixels(from_row, to_row, own_.data(), width_);
+      swap(from_row, to_row, own_.data(), width_);
     } else {
       std::memcpy(to_row, from_row, width_ * sizeof(std::uint32_t));
     }

@@ -68,6 +68,12 @@ class Source {
   std::size_t remaining_ = 0;
 };
 
+// Swaps a[0..n) and b[0..n), which do not overlap; `held` has room for n
+// pixels, for a way that goes through it. Bands swap their rows this way, and
+// a kernel may bring its own (its instruction set's wider moves).
+using SwapFn = void (*)(std::uint32_t* a, std::uint32_t* b, std::uint32_t* held, std::size_t n);
+void SwapPixels(std::uint32_t* a, std::uint32_t* b, std::uint32_t* held, std::size_t n);
+
 // Where decoded pixels go. The decoder writes in stream order into a window;
 // `at` is the window index of the next pixel and `base` the stream index of
 // window pixel 0. Top row first, the window is the picture itself.
@@ -97,6 +103,8 @@ class Output {
   // Changes when the window slides.
   std::uint32_t* window() const { return window_; }
   std::size_t at = 0;
+  // How the rows of a band swap.
+  SwapFn swap = SwapPixels;
 
   // Window index up to which a whole flag group can be written unchecked;
   // makes room first when the window is nearly full.

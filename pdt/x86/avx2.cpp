@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #define QUILLON_PDT_TARGET __attribute__((target("avx2,bmi2")))
 #include "pdt/generic_kernel.h"
@@ -218,6 +219,21 @@ struct Avx2Kernel {
 bool Avx2Runnable() {
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
+}
+
+// In place, eight pixels at a time from each row: a third less to move than
+// through a held row. (Four at a time, in place, measured no faster than the
+// held row.)
+QUILLON_PDT_TARGET
+void Avx2SwapPixels(std::uint32_t* a, std::uint32_t* b, std::uint32_t* /*held*/, std::size_t n) {
+  std::size_t k = 0;
+  for (; n - k >= 8; k += 8) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + k));
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + k));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(a + k), y);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(b + k), x);
+  }
+  for (; k < n; ++k) std::swap(a[k], b[k]);
 }
 
 QUILLON_PDT_TARGET
