@@ -36,7 +36,7 @@ const Kernel kKernels[] = {
     {"avx512", nullptr, nullptr, nullptr},
 #endif
 #ifdef QUILLON_PDT_SIMD128
-    {"simd128", Simd128Groups, Always, SwapPixels},
+    {"simd128", Simd128Groups, Always, Simd128SwapPixels},
 #else
     {"simd128", nullptr, nullptr, nullptr},
 #endif

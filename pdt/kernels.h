@@ -47,6 +47,8 @@ bool Avx512Runnable();
 #endif
 #ifdef QUILLON_PDT_SIMD128
 Step Simd128Groups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& out);
+// SwapPixels with SIMD128, in place.
+void Simd128SwapPixels(std::uint32_t* a, std::uint32_t* b, std::uint32_t* held, std::size_t n);
 #endif
 #ifdef QUILLON_PDT_NEON
 Step NeonGroups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& out);
