@@ -41,14 +41,14 @@ Step PortableGroups(std::span<const std::uint8_t> bytes, std::size_t& in, Output
 Step Avx2Groups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& out);
 bool Avx2Runnable();
 // SwapPixels with AVX2, in place: the AVX2 and AVX-512 kernels' way.
-void Avx2SwapPixels(std::uint32_t* a, std::uint32_t* b, std::uint32_t* held, std::size_t n);
+void Avx2SwapPixels(std::uint32_t* a, std::uint32_t* b, std::size_t n);
 Step Avx512Groups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& out);
 bool Avx512Runnable();
 #endif
 #ifdef QUILLON_PDT_SIMD128
 Step Simd128Groups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& out);
 // SwapPixels with SIMD128, in place.
-void Simd128SwapPixels(std::uint32_t* a, std::uint32_t* b, std::uint32_t* held, std::size_t n);
+void Simd128SwapPixels(std::uint32_t* a, std::uint32_t* b, std::size_t n);
 #endif
 #ifdef QUILLON_PDT_NEON
 Step NeonGroups(std::span<const std::uint8_t> bytes, std::size_t& in, Output& out);

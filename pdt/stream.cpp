@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -41,13 +42,18 @@ void FinishStreaming() {
 
 }  // namespace
 
-// Long rows through held[0..n) with the library's copies, short ones (narrow
-// pictures swap many) four pixels at a time in place, without the calls.
-void SwapPixels(std::uint32_t* a, std::uint32_t* b, std::uint32_t* held, std::size_t n) {
+// Long rows a piece at a time through a held piece, with the library's
+// copies; short ones (narrow pictures swap many) four pixels at a time in
+// place, without the calls.
+void SwapPixels(std::uint32_t* a, std::uint32_t* b, std::size_t n) {
   if (n >= 64) {
-    std::memcpy(held, a, n * sizeof(std::uint32_t));
-    std::memcpy(a, b, n * sizeof(std::uint32_t));
-    std::memcpy(b, held, n * sizeof(std::uint32_t));
+    std::uint32_t held[2048];
+    for (std::size_t k = 0; k < n; k += std::size(held)) {
+      const std::size_t bytes = std::min(n - k, std::size(held)) * sizeof(std::uint32_t);
+      std::memcpy(held, a + k, bytes);
+      std::memcpy(a + k, b + k, bytes);
+      std::memcpy(b + k, held, bytes);
+    }
     return;
   }
   std::size_t k = 0;
@@ -89,7 +95,6 @@ Output::Output(std::uint32_t* pixels, std::size_t width, std::size_t height)
   if (width >= 1 && width <= kBandPixels / 4) {
     // The first band: the picture's top rows, at the end of the buffer.
     mode_ = Mode::kBands;
-    own_ = PixelBuffer(width);  // holds a row while two swap
     band_rows_ = std::min(height, kBandPixels / width);
     window_ = pixels + (height - band_rows_) * width;
     capacity_ = band_rows_ * width;
@@ -215,7 +220,7 @@ void Output::PlaceBandRows(std::size_t finished) {
     std::uint32_t* const from_row = first + i * width_;
     std::uint32_t* const to_row = first + to * width_;
     if (to < finished) {
-      swap(from_row, to_row, own_.data(), width_);
+      swap(from_row, to_row, width_);
     } else {
       std::memcpy(to_row, from_row, width_ * sizeof(std::uint32_t));
     }

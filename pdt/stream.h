@@ -68,11 +68,10 @@ class Source {
   std::size_t remaining_ = 0;
 };
 
-// Swaps a[0..n) and b[0..n), which do not overlap; `held` has room for n
-// pixels, for a way that goes through it. Bands swap their rows this way, and
-// a kernel may bring its own (its instruction set's wider moves).
-using SwapFn = void (*)(std::uint32_t* a, std::uint32_t* b, std::uint32_t* held, std::size_t n);
-void SwapPixels(std::uint32_t* a, std::uint32_t* b, std::uint32_t* held, std::size_t n);
+// Swaps a[0..n) and b[0..n), which do not overlap. Bands swap their rows this
+// way, and a kernel may bring its own (its instruction set's wider moves).
+using SwapFn = void (*)(std::uint32_t* a, std::uint32_t* b, std::size_t n);
+void SwapPixels(std::uint32_t* a, std::uint32_t* b, std::size_t n);
 
 // Where decoded pixels go. The decoder writes in stream order into a window;
 // `at` is the window index of the next pixel and `base` the stream index of

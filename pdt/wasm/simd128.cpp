@@ -114,8 +114,8 @@ struct Simd128Ops {
 }  // namespace
 
 // In place, eight pixels at a time from each row, as the AVX2 swap: under
-// node, 4-5% off LoadPdtMemory against the held row's library copies.
-void Simd128SwapPixels(std::uint32_t* a, std::uint32_t* b, std::uint32_t* /*held*/, std::size_t n) {
+// node, 4-5% off LoadPdtMemory against SwapPixels' library copies.
+void Simd128SwapPixels(std::uint32_t* a, std::uint32_t* b, std::size_t n) {
   std::size_t k = 0;
   for (; n - k >= 8; k += 8) {
     const v128_t x0 = wasm_v128_load(a + k);
